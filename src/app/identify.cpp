@@ -1,0 +1,7 @@
+#include "app/identify.h"
+
+namespace tilvex {
+
+int identify_rom(std::FILE*) { return 0; }
+
+}  // namespace tilvex

@@ -1,0 +1,25 @@
+// The two codec entry points, which choose the codec by its format number
+// (1 or 15). Decoding reads straight out of a cartridge image; encoding works
+// from memory to memory. A result of 0 is the only failure signal.
+#pragma once
+
+#include <cstdint>
+
+namespace tilvex {
+
+inline constexpr std::uint32_t kFormat1 = 1;
+inline constexpr std::uint32_t kFormat15 = 15;
+
+// Decodes the stream at file_offset of the open cartridge image. For format 1
+// the parameter is the variant selector (always 0 here), for format 15 the
+// number of tile rows.
+std::uint32_t decompress_block(std::uint8_t* destination, std::uint32_t file_offset,
+                               std::uint32_t max_size, std::uint32_t format,
+                               std::uint32_t parameter, std::uint32_t* end_position);
+
+// Encodes size bytes of source; destination may be the source buffer itself.
+std::uint32_t recompress_block(const std::uint8_t* source, std::uint8_t* destination,
+                               std::uint32_t size, std::uint32_t max_size,
+                               std::uint32_t format, std::uint32_t parameter);
+
+}  // namespace tilvex

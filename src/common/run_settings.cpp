@@ -1,0 +1,7 @@
+#include "common/run_settings.h"
+
+namespace tilvex {
+
+RunSettings run_settings;
+
+}  // namespace tilvex

@@ -1,0 +1,2 @@
+// tilvex-demo: writes the synthetic demo cartridge.
+int main() { return 1; }

@@ -1,0 +1,60 @@
+// The cartridge image store: the whole cartridge file held in memory for the
+// length of a run. Every read and write of the cartridge goes to this copy at
+// file offsets (copier header included); the file itself changes only through
+// rom_save.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/resources.h"
+
+namespace tilvex {
+
+// Open flags of rom_open.
+inline constexpr std::uint32_t kRomAccessMask = 0x3;  // 0 "rb" read-only, 1 "r+b" read-write
+inline constexpr std::uint32_t kRomFixedSize = 0x4;   // writes never extend the image
+inline constexpr std::uint32_t kRomLoadWhole = 0x10;  // load the whole file at open
+
+// Origins of rom_seek, as for fseek.
+inline constexpr int kRomSeekSet = 0;
+inline constexpr int kRomSeekCur = 1;
+inline constexpr int kRomSeekEnd = 2;
+
+struct RomImage {
+  FilePtr file;             // the open cartridge file; null when no image is open
+  ByteBuffer data;          // the image bytes
+  std::uint32_t size = 0;   // image length; never changes while open
+  std::uint32_t position = 0;  // position of rom_seek / rom_read / rom_write; may lie past size
+  bool writable = false;
+  std::string path;         // the name it was opened from; rom_save writes back there
+};
+
+// The value that identifies an image to rom_seek, rom_read and rom_write and to
+// the decoders. The process-wide store's handle comes from rom_handle(); tests,
+// fuzzers and tools may also pass a RomImage of their own whose data and size
+// they filled in themselves.
+using RomHandle = RomImage*;
+
+// The handle of the process-wide store while an image is open, else null.
+RomHandle rom_handle();
+
+const std::uint8_t* rom_open(const char* name, std::uint32_t flags, std::uint32_t size);
+bool rom_close();
+int rom_save(const char* name);
+std::uint32_t rom_size();
+
+int rom_seek(RomHandle image, std::int32_t offset, int origin);
+std::uint32_t rom_read(void* destination, std::uint32_t item_size, std::uint32_t count,
+                       RomHandle image);
+std::uint32_t rom_write(const void* source, std::uint32_t item_size, std::uint32_t count,
+                        RomHandle image);
+
+int rom_read_at(void* destination, std::uint32_t length, std::uint32_t offset, int seek);
+int rom_write_at(const void* source, std::uint32_t length, std::uint32_t offset, int seek);
+
+int rom_set_fill(std::uint32_t value);
+std::uint8_t rom_fill_byte();  // the byte rom_erase writes
+bool rom_erase(std::uint32_t offset, std::uint32_t count);
+
+}  // namespace tilvex
