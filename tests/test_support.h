@@ -1,0 +1,53 @@
+// Helpers shared by the tests: temporary directories, whole-file reads and
+// writes, running the tool as a process, and a generated cartridge image that
+// identification accepts.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tilvex::testing {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::vector<std::uint8_t> read_file(const std::string& path);
+void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+struct ProcessResult {
+  int exit_status = -1;  // exit code, or -1 when the process did not exit normally
+  std::string output;    // standard output and standard error, interleaved
+};
+
+// Runs program with args in directory cwd, standard input from /dev/null.
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& cwd = ".");
+
+// The fields identification checks.
+inline constexpr std::uint32_t kMinimumCartridgeSize = 0x200200;
+inline constexpr std::uint32_t kTitleOffset = 0x81C0;
+inline constexpr std::uint32_t kCountryOffset = 0x81D9;
+inline constexpr std::uint32_t kVersionOffset = 0x81DB;
+inline const char kTitle[] = "QUILLFEN REACH       ";
+
+// A cartridge image of the given size that passes identification: the title,
+// country 1 and the version byte in place, everything else filled with a
+// repeating pattern so that stray reads and writes show.
+std::vector<std::uint8_t> make_cartridge(std::uint32_t size = kMinimumCartridgeSize,
+                                         std::uint8_t version = 0);
+
+}  // namespace tilvex::testing
