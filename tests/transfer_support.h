@@ -1,0 +1,82 @@
+// Helpers for the extraction, insertion and end-to-end tests: the demo
+// cartridge on disk, the image store opened the way the front end opens it,
+// plain structures in and out of a combined file, and running the tool under
+// restrictions (another user, a file size limit).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace tilvex::testing {
+
+inline constexpr std::uint32_t kDemoSeed = 1;
+
+// The demo cartridge image of this size (built once per process and size).
+const std::vector<std::uint8_t>& demo_cartridge(std::uint32_t size = kMinimumCartridgeSize);
+
+// Opens path in the image store as the front end does (writable for
+// insertion) and sets the run settings; false when rom_open fails.
+bool open_image(const std::string& path, bool writable, std::uint32_t run_mode = 0);
+
+// The whole open image, as it stands in memory.
+std::vector<std::uint8_t> image_bytes();
+
+// The file offset that pointer-table entry index of image points at.
+std::uint32_t pointer_target(const std::vector<std::uint8_t>& image, std::uint32_t index);
+void set_pointer(std::vector<std::uint8_t>& image, std::uint32_t index, std::uint32_t offset);
+
+// Structure index as it lies in a combined graphics file.
+std::vector<std::uint8_t> combined_part(const std::vector<std::uint8_t>& combined,
+                                        std::uint32_t index);
+void set_combined_part(std::vector<std::uint8_t>& combined, std::uint32_t index,
+                       const std::vector<std::uint8_t>& bytes);
+
+// The demo cartridge's structures as a combined graphics file.
+std::vector<std::uint8_t> demo_combined_file();
+
+// Runs a function of the library with standard output captured.
+template <typename Function>
+std::string captured(Function&& function);
+
+// Changes the working directory for the life of the object.
+class ScopedCwd {
+ public:
+  explicit ScopedCwd(const std::string& directory);
+  ~ScopedCwd();
+  ScopedCwd(const ScopedCwd&) = delete;
+  ScopedCwd& operator=(const ScopedCwd&) = delete;
+
+ private:
+  std::string previous_;
+};
+
+struct Restrictions {
+  std::uint64_t file_size_limit = 0;  // RLIMIT_FSIZE in bytes; 0: none
+  bool as_nobody = false;             // drop to user and group 65534 when running as root
+};
+
+// run_process with restrictions applied in the child before it starts the
+// program. exit_status is -1 and signal the signal when it was killed.
+struct RestrictedResult {
+  int exit_status = -1;
+  int signal = 0;
+  std::string output;
+};
+RestrictedResult run_restricted(const std::string& program, const std::vector<std::string>& args,
+                                const std::string& cwd, const Restrictions& restrictions);
+
+std::string hex(std::uint32_t value, int digits);
+
+}  // namespace tilvex::testing
+
+template <typename Function>
+std::string tilvex::testing::captured(Function&& function) {
+  ::testing::internal::CaptureStdout();
+  function();
+  return ::testing::internal::GetCapturedStdout();
+}
