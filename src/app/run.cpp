@@ -73,6 +73,8 @@ std::uint32_t file_size_of(std::FILE* stream) {
   return static_cast<std::uint32_t>(status.st_size);
 }
 
+}  // namespace
+
 void print_ending_report(std::uint32_t ending) {
   if (free_region_start < ending && ending <= free_region_end) {
     std::printf("Done!\nEnding Address: 0x%06X, Free Space: 0x%X bytes.\n", ending,
@@ -81,8 +83,6 @@ void print_ending_report(std::uint32_t ending) {
     std::printf("Done!\nEnding Address: 0x%06X.\n", ending);
   }
 }
-
-}  // namespace
 
 HexScan scan_hex(const char* text, std::uint32_t* value) {
   if (text == nullptr) return HexScan::NoNumber;

@@ -29,6 +29,10 @@ enum class HexScan {
 };
 HexScan scan_hex(const char* text, std::uint32_t* value);
 
+// The ending report of a successful insertion: the ending address, and the
+// free space left when the data ended inside the free region.
+void print_ending_report(std::uint32_t ending_address);
+
 // Runs the whole program; returns the process exit status (0 when the
 // requested extraction or insertion succeeded, 1 otherwise).
 int run_program(int argc, char** argv);

@@ -38,8 +38,8 @@ constexpr char kEsc = '\x1b';
 // three signals are blocked, read by the handler.
 constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
 volatile std::sig_atomic_t terminal_changed = 0;
-int terminal_fd = -1;
-int mouse_fd = -1;  // where the reporting was switched on; -1 when it is off
+volatile std::sig_atomic_t terminal_fd = -1;
+volatile std::sig_atomic_t mouse_fd = -1;  // where the reporting was switched on; -1 when it is off
 struct termios saved_mode;
 std::array<struct sigaction, kSignals.size()> previous_actions;
 std::array<bool, kSignals.size()> handler_installed{};
@@ -140,8 +140,10 @@ class RawTerminal {
 
   void mouse_reporting_on() {
     if (!::isatty(STDOUT_FILENO)) return;  // never write escapes into a file
-    write_all(STDOUT_FILENO, kMouseOn, sizeof kMouseOn - 1);
+    // Recorded first, so that a signal arriving during the write still
+    // switches the reporting off again.
     mouse_fd = STDOUT_FILENO;
+    write_all(STDOUT_FILENO, kMouseOn, sizeof kMouseOn - 1);
   }
 
  private:
