@@ -11,6 +11,7 @@
 
 #include "app/run.h"
 #include "common/run_settings.h"
+#include "rom/image.h"
 #include "test_support.h"
 
 namespace tilvex {
@@ -187,6 +188,36 @@ INSTANTIATE_TEST_SUITE_P(
                      {"111", "0x1F0000", "\"/nonexistent/q.smc\"", "\"gfx.bin\""}, 0x111,
                      0x1F0000, "/nonexistent/q.smc", "gfx.bin"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// An accepted cartridge is loaded whole, writable in insertion only: only then
+// can a save reach the file.
+TEST(ParseArguments, LoadsTheCartridgeWritableOnlyForInsertion) {
+  testing::TempDir dir;
+  const std::string rom = dir.file("game.smc");
+  const std::vector<std::uint8_t> cartridge = testing::make_cartridge();
+  testing::write_file(rom, cartridge);
+  struct Case {
+    std::vector<std::string> args;
+    bool writable;
+  };
+  for (const Case& c : {Case{{"0", rom}, false}, Case{{"110", rom, "gfx.bin"}, false},
+                        Case{{"1", "120200", rom}, true}, Case{{"111", "120200", rom}, true}}) {
+    std::vector<std::string> storage = {"tilvex"};
+    storage.insert(storage.end(), c.args.begin(), c.args.end());
+    std::vector<char*> argv;
+    for (std::string& s : storage) argv.push_back(s.data());
+    ::testing::internal::CaptureStdout();
+    int result = parse_arguments(static_cast<int>(storage.size()), argv.data());
+    std::string output = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(result, 1) << output;
+    EXPECT_EQ(output, std::string(kBanner) + "Quillfen Reach : Version 1.0 (US)\n");
+    EXPECT_EQ(run_settings.cartridge_size, cartridge.size());
+    EXPECT_EQ(rom_size(), cartridge.size());
+    EXPECT_EQ(rom_save(nullptr), c.writable ? 1 : 0) << c.args[0];
+    EXPECT_TRUE(rom_close());
+    EXPECT_EQ(testing::read_file(rom), cartridge);
+  }
+}
 
 // ---- the tool: refusals before anything is opened ------------------------
 
