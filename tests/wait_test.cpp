@@ -63,7 +63,6 @@ INSTANTIATE_TEST_SUITE_P(
         InputCase{"SgrStart", "\x1b[<", TI::Incomplete},
         InputCase{"SgrPartial", "\x1b[<0;12", TI::Incomplete},
         InputCase{"SgrLeftPress", "\x1b[<0;12;5M", TI::EndsWait},
-        InputCase{"SgrRightPress", "\x1b[<2;1;1M", TI::EndsWait},
         InputCase{"SgrCtrlPress", "\x1b[<16;100;40M", TI::EndsWait},
         InputCase{"SgrWheel", "\x1b[<64;3;3M", TI::EndsWait},
         InputCase{"SgrRelease", "\x1b[<0;12;5m", TI::Ignored},
