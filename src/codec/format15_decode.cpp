@@ -1,7 +1,273 @@
+// Format 15 decoder: rebuilds the 128-pixel-wide picture row by row from the
+// bit stream, then converts it into 4bpp planar tiles.
+//
+// The stream is read straight out of the cartridge image. Bytes are consumed in
+// order and the bits of each byte from bit 0 upwards, so the stream is one
+// little-endian bit string: the reader keeps a 64-bit window whose bit 0 is the
+// next stream bit and refills it eight bytes at a time. Bytes at or past the end
+// of the image read as 0. The number of bytes the decoder has consumed follows
+// from the number of bits taken (a byte counts once its first bit is taken), so
+// the look-ahead of the window never shows in the end position nor in the
+// image's position, which is left where byte-by-byte reads would have left it.
+//
+// Every row starts as a copy of the row above (zeros for the first row) and is
+// rewritten in place by its commands, from the right end to the left.
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
 #include "codec/format15.h"
+#include "common/resources.h"
 
 namespace tilvex {
+namespace {
 
-std::uint32_t format15_decode(RomHandle, std::uint8_t*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t*) { return 0; }
+constexpr std::uint32_t kWidth = 128;
+constexpr std::uint32_t kWorkSize = 0x10000;  // picture followed by its tile data
+
+// The stream bits of one decode, taken from the cartridge image.
+class BitReader {
+ public:
+  BitReader(const RomImage& image, std::uint32_t offset)
+      : data_(image.data.get()), size_(image.data ? image.size : 0), offset_(offset) {
+    // The stream header: four bytes, missing ones past the image end read as 0.
+    std::uint8_t header[4] = {0, 0, 0, 0};
+    for (std::uint64_t i = 0; i < 4; ++i) header[i] = byte_at(offset_ + i);
+    header_ = std::uint32_t{header[0]} | std::uint32_t{header[1]} << 8 |
+              std::uint32_t{header[2]} << 16 | std::uint32_t{header[3]} << 24;
+    window_ = header_ >> 28;
+    available_ = 4;
+    next_load_ = std::uint64_t{offset_} + 4;
+  }
+
+  std::uint32_t header() const { return header_; }
+
+  // Makes at least 57 bits visible; every read below takes at most 25 bits
+  // between two refills.
+  void refill() {
+    if (available_ > 56) return;
+    if (next_load_ + 8 <= size_ && std::endian::native == std::endian::little) {
+      std::uint64_t word;
+      std::memcpy(&word, data_ + next_load_, 8);
+      window_ |= word << available_;
+      const unsigned bytes = (64 - available_) >> 3;
+      next_load_ += bytes;
+      available_ += bytes * 8;
+      return;
+    }
+    while (available_ <= 56) {
+      window_ |= std::uint64_t{byte_at(next_load_)} << available_;
+      ++next_load_;
+      available_ += 8;
+    }
+  }
+
+  std::uint64_t peek() const { return window_; }
+
+  void skip(unsigned bits) {
+    window_ >>= bits;
+    available_ -= bits;
+    taken_ += bits;
+  }
+
+  // An n-bit field, most significant bit first.
+  unsigned field(unsigned bits) {
+    static constexpr std::uint8_t kReversed[16] = {0, 8, 4, 12, 2, 10, 6, 14,
+                                                  1, 9, 5, 13, 3, 11, 7, 15};
+    const unsigned raw = static_cast<unsigned>(window_ & ((1u << bits) - 1));
+    skip(bits);
+    return kReversed[raw] >> (4 - bits);
+  }
+
+  // The read position: the stream start plus the header plus every byte
+  // fetched so far.
+  std::uint64_t read_position() const {
+    const std::uint64_t fetched = taken_ <= 4 ? 0 : (taken_ - 4 + 7) / 8;
+    return std::uint64_t{offset_} + 4 + fetched;
+  }
+
+  // Where the image's position stands after reading the stream byte by byte:
+  // reads at or past the end deliver nothing and leave it alone.
+  std::uint32_t image_position() const {
+    if (offset_ >= size_) return offset_;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(size_, read_position()));
+  }
+
+ private:
+  std::uint8_t byte_at(std::uint64_t at) const { return at < size_ ? data_[at] : 0; }
+
+  const std::uint8_t* data_;
+  std::uint64_t size_;
+  std::uint32_t offset_;
+  std::uint32_t header_ = 0;
+  std::uint64_t window_ = 0;
+  unsigned available_ = 0;
+  std::uint64_t next_load_ = 0;
+  std::uint64_t taken_ = 0;  // stream bits taken, the four in the header included
+};
+
+// Reads a count code: pairs "1 b" add the weight when b is 1, a single 0 adds
+// the weight and ends the code. Returns 0 for a code of more than seven pairs,
+// after taking the eighth pair.
+unsigned read_count(BitReader& reader) {
+  const std::uint64_t bits = reader.peek();
+  if ((bits & 1) == 0) {
+    reader.skip(1);
+    return 1;
+  }
+  unsigned count = 0;
+  unsigned weight = 1;
+  unsigned used = 0;
+  while ((bits >> used) & 1) {
+    if ((bits >> (used + 1)) & 1) count += weight;
+    weight <<= 1;
+    used += 2;
+    if (weight > 128) {
+      reader.skip(used);
+      return 0;
+    }
+  }
+  reader.skip(used + 1);
+  return count + weight;
+}
+
+// The first column left of c whose pixel differs from row[c], or -1.
+int left_neighbour(const std::uint8_t* row, int c) {
+  const std::uint8_t colour = row[c];
+  int s = c - 1;
+  while (s >= 0 && row[s] == colour) --s;
+  return s;
+}
+
+enum Command : unsigned { KeepRuns = 0, Fill = 1, ExtendRun = 2, CutRun = 3 };
+
+// Decodes one row in place over its reference row. False on a malformed command.
+bool decode_row(BitReader& reader, std::uint8_t* row, std::uint8_t* colours) {
+  reader.refill();
+  const bool reference_mode = reader.field(1) != 0;
+  int c = static_cast<int>(kWidth) - 1;
+  while (c >= 0) {
+    reader.refill();
+    const unsigned count = read_count(reader);
+    if (count == 0) return false;
+    const int n = static_cast<int>(count);
+    const unsigned command = reference_mode ? reader.field(2) : Fill;
+    switch (command) {
+      case Fill: {
+        // The colour fields come before the length check, so a failing fill
+        // has consumed them.
+        const unsigned index = reader.field(3);
+        if (index == 7) colours[7] = static_cast<std::uint8_t>(reader.field(4));
+        if (n > c + 1) return false;
+        std::memset(row + c - n + 1, colours[index], static_cast<std::size_t>(n));
+        c -= n;
+        break;
+      }
+      case KeepRuns:
+        for (int i = 0; i < n; ++i) {
+          if (c < 0) return false;
+          c = left_neighbour(row, c);
+        }
+        break;
+      case ExtendRun: {
+        const std::uint8_t colour = row[c];
+        const int s = left_neighbour(row, c);
+        if (s < 0 || n > s + 1) return false;
+        const std::uint8_t covered = row[s];
+        std::memset(row + s - n + 1, colour, static_cast<std::size_t>(n));
+        c = s - n;
+        if (c >= 0) row[c] = covered;
+        break;
+      }
+      case CutRun: {
+        const int s = left_neighbour(row, c);
+        const std::uint8_t neighbour = s >= 0 ? row[s] : 0;
+        c = s + n;
+        if (c > static_cast<int>(kWidth) - 1) return false;
+        row[c] = neighbour;
+        break;
+      }
+    }
+  }
+  return true;
+}
+
+// The eight pixels at pixels[0..7] as one word, the leftmost in the low byte.
+std::uint64_t load_pixels(const std::uint8_t* pixels) {
+  std::uint64_t word = 0;
+  for (unsigned x = 0; x < 8; ++x) word |= std::uint64_t{pixels[x]} << (8 * x);
+  return word;
+}
+
+// Bit k of each of the eight pixels of a word, as one plane byte with the
+// leftmost pixel in bit 7. The multiplication moves bit 0 of byte x to bit
+// 63 - x; all other partial products land on distinct lower bits, so no carry
+// reaches the top byte.
+std::uint8_t plane_byte(std::uint64_t pixels, unsigned k) {
+  const std::uint64_t bits = (pixels >> k) & 0x0101010101010101u;
+  return static_cast<std::uint8_t>((bits * 0x8040201008040201u) >> 56);
+}
+
+// Converts the picture of `rows` pixel rows into tiles, 16 to a band.
+void picture_to_tiles(const std::uint8_t* picture, std::uint32_t rows, std::uint8_t* tiles) {
+  for (std::uint32_t y = 0; y < rows; ++y) {
+    const std::uint32_t band = y >> 3;
+    const std::uint32_t r = y & 7;
+    for (std::uint32_t column = 0; column < 16; ++column) {
+      const std::uint64_t pixels = load_pixels(picture + y * kWidth + column * 8);
+      std::uint8_t* tile = tiles + (band * 16 + column) * 32;
+      tile[2 * r] = plane_byte(pixels, 0);
+      tile[2 * r + 1] = plane_byte(pixels, 1);
+      tile[16 + 2 * r] = plane_byte(pixels, 2);
+      tile[17 + 2 * r] = plane_byte(pixels, 3);
+    }
+  }
+}
+
+}  // namespace
+
+std::uint32_t format15_decode(RomHandle image, std::uint8_t* destination,
+                              std::uint32_t file_offset, std::uint32_t max_size,
+                              std::uint32_t tile_rows, std::uint32_t* end_position) {
+  if (image == nullptr) return 0;
+  // The picture and its tile data share the work buffer: at most 42 tile rows.
+  // The row count itself is compared, so no product can overflow.
+  if (tile_rows > kFormat15MaxDecodeRows) return 0;
+  const std::uint32_t rows = 8 * tile_rows;
+  const std::uint32_t picture_size = kWidth * rows;
+  const std::uint32_t tile_size = picture_size / 2;
+
+  ByteBuffer work = allocate_bytes(kWorkSize);
+  if (!work) return 0;
+  std::uint8_t* picture = work.get();
+
+  BitReader reader(*image, file_offset);
+  std::uint8_t colours[8] = {};
+  for (unsigned i = 0; i < 7; ++i) colours[i] = (reader.header() >> (4 * i)) & 0xF;
+
+  std::memset(picture, 0, kWidth);
+  bool ok = true;
+  for (std::uint32_t y = 0; y < rows && ok; ++y) {
+    std::uint8_t* row = picture + y * kWidth;
+    if (y > 0) std::memcpy(row, row - kWidth, kWidth);
+    ok = decode_row(reader, row, colours);
+  }
+
+  std::uint32_t decoded = 0;
+  if (ok) {
+    picture_to_tiles(picture, rows, picture + picture_size);
+    decoded = tile_size;
+    if (destination != nullptr) {
+      std::memcpy(destination, picture + picture_size, std::min(decoded, max_size));
+    }
+  }
+
+  image->position = reader.image_position();
+  if (end_position != nullptr) {
+    *end_position = static_cast<std::uint32_t>(reader.read_position());
+  }
+  return decoded;
+}
 
 }  // namespace tilvex
