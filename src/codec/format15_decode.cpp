@@ -1,14 +1,15 @@
 // Format 15 decoder: rebuilds the 128-pixel-wide picture row by row from the
 // bit stream, then converts it into 4bpp planar tiles.
 //
-// The stream is read straight out of the cartridge image. Bytes are consumed in
-// order and the bits of each byte from bit 0 upwards, so the stream is one
-// little-endian bit string: the reader keeps a 64-bit window whose bit 0 is the
-// next stream bit and refills it eight bytes at a time. Bytes at or past the end
-// of the image read as 0. The number of bytes the decoder has consumed follows
-// from the number of bits taken (a byte counts once its first bit is taken), so
-// the look-ahead of the window never shows in the end position nor in the
-// image's position, which is left where byte-by-byte reads would have left it.
+// The stream is read straight out of the cartridge image with rom_seek and
+// rom_read. Bytes are consumed in order and the bits of each byte from bit 0
+// upwards, so the stream is one little-endian bit string: the reader fetches
+// the image in chunks and keeps a 64-bit window whose bit 0 is the next stream
+// bit. Bytes at or past the end of the image read as 0. The number of bytes the
+// decoder has consumed follows from the number of bits taken (a byte counts
+// once its first bit is taken), so the look-ahead never shows: the end position
+// counts consumed bytes only, and the image's position is put back where
+// byte-by-byte reads would have left it.
 //
 // Every row starts as a copy of the row above (zeros for the first row) and is
 // rewritten in place by its commands, from the right end to the left.
@@ -26,20 +27,35 @@ namespace {
 constexpr std::uint32_t kWidth = 128;
 constexpr std::uint32_t kWorkSize = 0x10000;  // picture followed by its tile data
 
-// The stream bits of one decode, taken from the cartridge image.
+// The stream bits of one decode, read from the cartridge image in chunks.
 class BitReader {
  public:
-  BitReader(const RomImage& image, std::uint32_t offset)
-      : data_(image.data.get()), size_(image.data ? image.size : 0), offset_(offset) {
-    // The stream header: four bytes, missing ones past the image end read as 0.
+  BitReader(RomHandle image, std::uint32_t offset)
+      : image_(image),
+        offset_(offset),
+        stored_size_(image->data ? image->size : 0) {
+    rom_seek(image_, static_cast<std::int32_t>(offset_), kRomSeekSet);
+    // The stream header; bytes missing at the image end read as 0.
     std::uint8_t header[4] = {0, 0, 0, 0};
-    for (std::uint64_t i = 0; i < 4; ++i) header[i] = byte_at(offset_ + i);
+    rom_read(header, 4, 1, image_);
     header_ = std::uint32_t{header[0]} | std::uint32_t{header[1]} << 8 |
               std::uint32_t{header[2]} << 16 | std::uint32_t{header[3]} << 24;
     window_ = header_ >> 28;
     available_ = 4;
-    next_load_ = std::uint64_t{offset_} + 4;
   }
+
+  // Leaves the image's position where byte-by-byte reads would have left it:
+  // just past the last byte consumed, or where the reads stopped delivering.
+  ~BitReader() {
+    std::uint32_t position = offset_;
+    if (offset_ < stored_size_) {
+      position = static_cast<std::uint32_t>(std::min<std::uint64_t>(stored_size_, read_position()));
+    }
+    rom_seek(image_, static_cast<std::int32_t>(position), kRomSeekSet);
+  }
+
+  BitReader(const BitReader&) = delete;
+  BitReader& operator=(const BitReader&) = delete;
 
   std::uint32_t header() const { return header_; }
 
@@ -47,18 +63,20 @@ class BitReader {
   // between two refills.
   void refill() {
     if (available_ > 56) return;
-    if (next_load_ + 8 <= size_ && std::endian::native == std::endian::little) {
+    if (chunk_used_ + 8 <= kChunkSize && std::endian::native == std::endian::little) {
       std::uint64_t word;
-      std::memcpy(&word, data_ + next_load_, 8);
+      std::memcpy(&word, chunk_ + chunk_used_, 8);
       window_ |= word << available_;
+      // Whole bytes only; the bits of a partly loaded byte are loaded again,
+      // unchanged, by the next refill.
       const unsigned bytes = (64 - available_) >> 3;
-      next_load_ += bytes;
+      chunk_used_ += bytes;
       available_ += bytes * 8;
       return;
     }
     while (available_ <= 56) {
-      window_ |= std::uint64_t{byte_at(next_load_)} << available_;
-      ++next_load_;
+      if (chunk_used_ == kChunkSize) next_chunk();
+      window_ |= std::uint64_t{chunk_[chunk_used_++]} << available_;
       available_ += 8;
     }
   }
@@ -81,29 +99,30 @@ class BitReader {
   }
 
   // The read position: the stream start plus the header plus every byte
-  // fetched so far.
+  // fetched so far (a byte is fetched when its first bit is taken).
   std::uint64_t read_position() const {
     const std::uint64_t fetched = taken_ <= 4 ? 0 : (taken_ - 4 + 7) / 8;
     return std::uint64_t{offset_} + 4 + fetched;
   }
 
-  // Where the image's position stands after reading the stream byte by byte:
-  // reads at or past the end deliver nothing and leave it alone.
-  std::uint32_t image_position() const {
-    if (offset_ >= size_) return offset_;
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(size_, read_position()));
+ private:
+  static constexpr std::uint32_t kChunkSize = 64;
+
+  // Bytes the image no longer delivers read as 0.
+  void next_chunk() {
+    std::memset(chunk_, 0, kChunkSize);
+    rom_read(chunk_, 1, kChunkSize, image_);
+    chunk_used_ = 0;
   }
 
- private:
-  std::uint8_t byte_at(std::uint64_t at) const { return at < size_ ? data_[at] : 0; }
-
-  const std::uint8_t* data_;
-  std::uint64_t size_;
+  RomHandle image_;
   std::uint32_t offset_;
+  std::uint64_t stored_size_;
   std::uint32_t header_ = 0;
   std::uint64_t window_ = 0;
   unsigned available_ = 0;
-  std::uint64_t next_load_ = 0;
+  std::uint8_t chunk_[kChunkSize] = {};
+  std::uint32_t chunk_used_ = kChunkSize;
   std::uint64_t taken_ = 0;  // stream bits taken, the four in the header included
 };
 
@@ -242,16 +261,20 @@ std::uint32_t format15_decode(RomHandle image, std::uint8_t* destination,
   if (!work) return 0;
   std::uint8_t* picture = work.get();
 
-  BitReader reader(*image, file_offset);
-  std::uint8_t colours[8] = {};
-  for (unsigned i = 0; i < 7; ++i) colours[i] = (reader.header() >> (4 * i)) & 0xF;
-
-  std::memset(picture, 0, kWidth);
   bool ok = true;
-  for (std::uint32_t y = 0; y < rows && ok; ++y) {
-    std::uint8_t* row = picture + y * kWidth;
-    if (y > 0) std::memcpy(row, row - kWidth, kWidth);
-    ok = decode_row(reader, row, colours);
+  std::uint64_t read_position = 0;
+  {
+    BitReader reader(image, file_offset);
+    std::uint8_t colours[8] = {};
+    for (unsigned i = 0; i < 7; ++i) colours[i] = (reader.header() >> (4 * i)) & 0xF;
+
+    std::memset(picture, 0, kWidth);
+    for (std::uint32_t y = 0; y < rows && ok; ++y) {
+      std::uint8_t* row = picture + y * kWidth;
+      if (y > 0) std::memcpy(row, row - kWidth, kWidth);
+      ok = decode_row(reader, row, colours);
+    }
+    read_position = reader.read_position();
   }
 
   std::uint32_t decoded = 0;
@@ -263,10 +286,7 @@ std::uint32_t format15_decode(RomHandle image, std::uint8_t* destination,
     }
   }
 
-  image->position = reader.image_position();
-  if (end_position != nullptr) {
-    *end_position = static_cast<std::uint32_t>(reader.read_position());
-  }
+  if (end_position != nullptr) *end_position = static_cast<std::uint32_t>(read_position);
   return decoded;
 }
 
