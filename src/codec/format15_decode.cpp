@@ -15,6 +15,7 @@
 // rewritten in place by its commands, from the right end to the left.
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -161,28 +162,89 @@ int left_neighbour(const std::uint8_t* row, int c) {
 
 enum Command : unsigned { KeepRuns = 0, Fill = 1, ExtendRun = 2, CutRun = 3 };
 
+// Most commands are short: a table indexed by the next kLookahead stream bits
+// gives the whole command (its length in bits, count, command code, colour
+// index and explicit colour) in one step. Entries are 0 where the command does
+// not fit in those bits; those, malformed count codes among them, take the
+// bit-by-bit path.
+constexpr unsigned kLookahead = 10;
+using CommandTable = std::array<std::uint32_t, 1u << kLookahead>;
+
+constexpr std::uint32_t pack_command(unsigned length, unsigned count, unsigned command,
+                                     unsigned index, unsigned colour) {
+  return length | count << 5 | command << 13 | index << 15 | colour << 18;
+}
+
+constexpr CommandTable make_command_table(bool reference_mode) {
+  CommandTable table{};
+  for (unsigned bits = 0; bits < table.size(); ++bits) {
+    unsigned used = 0;
+    bool fits = true;
+    auto next = [&]() -> unsigned {
+      if (used == kLookahead) fits = false;
+      return fits ? (bits >> used++) & 1u : 0u;
+    };
+    auto field = [&](unsigned length) {
+      unsigned value = 0;
+      while (length-- > 0) value = value << 1 | next();
+      return value;
+    };
+    unsigned count = 0, weight = 1;
+    while (fits && next() == 1) {
+      if (next() == 1) count += weight;
+      weight <<= 1;
+    }
+    count += weight;
+    const unsigned command = reference_mode ? field(2) : unsigned{Fill};
+    const unsigned index = command == Fill ? field(3) : 0;
+    const unsigned colour = index == 7 ? field(4) : 0;
+    if (fits) table[bits] = pack_command(used, count, command, index, colour);
+  }
+  return table;
+}
+
+constexpr CommandTable kFillRowCommands = make_command_table(false);
+constexpr CommandTable kReferenceRowCommands = make_command_table(true);
+
 // Decodes one row in place over its reference row. False on a malformed command.
 bool decode_row(BitReader& reader, std::uint8_t* row, std::uint8_t* colours) {
   reader.refill();
   const bool reference_mode = reader.field(1) != 0;
+  const CommandTable& commands = reference_mode ? kReferenceRowCommands : kFillRowCommands;
   int c = static_cast<int>(kWidth) - 1;
   while (c >= 0) {
     reader.refill();
-    const unsigned count = read_count(reader);
-    if (count == 0) return false;
+    unsigned count, command, index;
+    const std::uint32_t step = commands[reader.peek() & ((1u << kLookahead) - 1)];
+    if (step != 0) {
+      reader.skip(step & 31);
+      count = (step >> 5) & 0xFF;
+      command = (step >> 13) & 3;
+      index = (step >> 15) & 7;
+      colours[7] = static_cast<std::uint8_t>((step >> 18) & 15);  // read only for index 7
+    } else {
+      count = read_count(reader);
+      if (count == 0) return false;
+      command = reference_mode ? reader.field(2) : unsigned{Fill};
+      index = 0;
+      if (command == Fill) {
+        index = reader.field(3);
+        if (index == 7) colours[7] = static_cast<std::uint8_t>(reader.field(4));
+      }
+    }
     const int n = static_cast<int>(count);
-    const unsigned command = reference_mode ? reader.field(2) : Fill;
     switch (command) {
-      case Fill: {
+      case Fill:
         // The colour fields come before the length check, so a failing fill
         // has consumed them.
-        const unsigned index = reader.field(3);
-        if (index == 7) colours[7] = static_cast<std::uint8_t>(reader.field(4));
         if (n > c + 1) return false;
-        std::memset(row + c - n + 1, colours[index], static_cast<std::size_t>(n));
+        if (n == 1) {
+          row[c] = colours[index];
+        } else {
+          std::memset(row + c - n + 1, colours[index], static_cast<std::size_t>(n));
+        }
         c -= n;
         break;
-      }
       case KeepRuns:
         for (int i = 0; i < n; ++i) {
           if (c < 0) return false;
