@@ -3,10 +3,16 @@
 //
 // Two attempts differ only in the seven-colour table (chosen once from run
 // counts, once from a simulated reference-mode pass); the shorter stream wins
-// and equal lengths keep the second. Within an attempt every row is encoded
+// and equal lengths keep the second. Within an attempt every row is priced
 // twice, as a fill-only row and as a reference-mode row, and the cheaper one is
-// appended (equal costs keep the reference-mode row). Both trials start from
-// the same carried bits, so comparing their totals compares their row bits.
+// written (equal costs keep the reference-mode row). Both trials of a row start
+// from the same carried bits, so comparing their totals compares their row bits.
+//
+// The commands of both trials of a row do not depend on the colour table: only
+// the codes of the fill colours do. So every row is planned once, as its list
+// of fill-only runs and its list of reference-mode commands; the simulated pass
+// counts the fills of the second list, and each attempt prices both lists with
+// its table and writes the winner.
 //
 // The stream is one little-endian bit string (bit 0 of each byte first); fields
 // are written most significant bit first, so every code is kept here already
@@ -16,6 +22,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 
 #include "codec/format15.h"
 #include "common/resources.h"
@@ -26,11 +33,13 @@ namespace {
 
 constexpr int kWidth = 128;
 constexpr std::uint32_t kPictureCapacity = 0x8000;
-// Whole 64-bit words are stored before the limit is checked at the end.
+// Whole 64-bit words are stored before the output limit is checked at the end.
 constexpr std::uint32_t kOutputCapacity = kOutputLimit + 8;
 constexpr std::uint32_t kTileRowBytes = 512;
 
 using ColourTable = std::array<std::uint8_t, 7>;
+
+enum Command : unsigned { KeepRuns = 0, Fill = 1, ExtendRun = 2, CutRun = 3 };
 
 // A run of stream bits, first bit in bit 0.
 struct Code {
@@ -65,149 +74,21 @@ constexpr std::array<Code, kWidth + 1> make_count_codes() {
 }
 constexpr std::array<Code, kWidth + 1> kCountCodes = make_count_codes();
 
-constexpr std::uint32_t kCommandKeep = field_bits(0, 2);
-constexpr std::uint32_t kCommandFill = field_bits(1, 2);
-constexpr std::uint32_t kCommandExtend = field_bits(2, 2);
-constexpr std::uint32_t kCommandCut = field_bits(3, 2);
-
-// Bits of one trial encoding of one row. A row costs at most 17 bits per pixel
-// plus its mode bit, 2177 bits.
-class RowBits {
- public:
-  void clear() {
-    words_ = 0;
-    accumulator_ = 0;
-    fill_ = 0;
-  }
-  void put(std::uint32_t bits, unsigned length) {
-    accumulator_ |= std::uint64_t{bits} << fill_;
-    fill_ += length;
-    if (fill_ >= 64) {
-      word_[words_++] = accumulator_;
-      fill_ -= 64;
-      accumulator_ = std::uint64_t{bits} >> (length - fill_);
-    }
-  }
-  std::uint32_t bit_count() const { return words_ * 64 + fill_; }
-  std::uint32_t words() const { return words_; }
-  std::uint64_t word(std::uint32_t i) const { return word_[i]; }
-  std::uint64_t tail() const { return accumulator_; }
-  unsigned tail_length() const { return fill_; }
-
- private:
-  std::uint64_t word_[40];
-  std::uint32_t words_ = 0;
-  std::uint64_t accumulator_ = 0;
-  unsigned fill_ = 0;
+// One command of a planned row: its count (1 to 128), command and, for a fill,
+// the colour.
+struct Step {
+  std::uint8_t count;
+  std::uint8_t command;
+  std::uint8_t colour;
 };
 
-// The stream of one attempt, written into a caller's buffer.
-class StreamWriter {
- public:
-  StreamWriter(std::uint8_t* out, std::uint32_t capacity) : out_(out), capacity_(capacity) {}
-
-  void put(std::uint64_t bits, unsigned length) {  // length at most 32
-    accumulator_ |= bits << fill_;
-    fill_ += length;
-    if (fill_ >= 64) {
-      store_word(accumulator_);
-      fill_ -= 64;
-      accumulator_ = bits >> (length - fill_);
-    }
-  }
-
-  void append(const RowBits& row) {
-    for (std::uint32_t i = 0; i < row.words(); ++i) {
-      put(row.word(i) & 0xFFFFFFFFu, 32);
-      put(row.word(i) >> 32, 32);
-    }
-    if (row.tail_length() > 32) {
-      put(row.tail() & 0xFFFFFFFFu, 32);
-      put(row.tail() >> 32, row.tail_length() - 32);
-    } else if (row.tail_length() > 0) {
-      put(row.tail(), row.tail_length());
-    }
-  }
-
-  // Writes the last, zero-padded bytes. Returns the stream length, or 0 when
-  // the stream passes the output limit.
-  std::uint32_t finish() {
-    const unsigned tail_bytes = (fill_ + 7) / 8;
-    if (overflow_ || length_ + tail_bytes > kOutputLimit) return 0;
-    for (unsigned i = 0; i < tail_bytes; ++i) {
-      out_[length_++] = static_cast<std::uint8_t>(accumulator_ >> (8 * i));
-    }
-    return length_;
-  }
-
-  void put_byte(std::uint8_t byte) { out_[length_++] = byte; }  // before any bits
-
- private:
-  void store_word(std::uint64_t word) {
-    if (overflow_ || length_ + 8 > capacity_) {
-      overflow_ = true;
-      return;
-    }
-    for (unsigned i = 0; i < 8; ++i) out_[length_ + i] = static_cast<std::uint8_t>(word >> (8 * i));
-    length_ += 8;
-  }
-
-  std::uint8_t* out_;
-  std::uint32_t capacity_;
-  std::uint32_t length_ = 0;
-  std::uint64_t accumulator_ = 0;
-  unsigned fill_ = 0;
-  bool overflow_ = false;
-};
-
-// The fill codes of one colour table: for each colour, the code that follows
-// the count code of a fill (colour index, and the colour itself for index 7).
-struct FillCodes {
-  Code in_fill_row[16];
-  Code in_reference_row[16];  // with the command code in front
-};
-
-FillCodes make_fill_codes(const ColourTable& table) {
-  FillCodes codes;
-  for (unsigned colour = 0; colour < 16; ++colour) {
-    unsigned index = 7;
-    for (unsigned i = 0; i < 7; ++i) {
-      if (table[i] == colour) {
-        index = i;
-        break;
-      }
-    }
-    Code code{field_bits(index, 3), 3};
-    if (index == 7) {
-      code.bits |= field_bits(colour, 4) << 3;
-      code.length += 4;
-    }
-    codes.in_fill_row[colour] = code;
-    codes.in_reference_row[colour] = Code{kCommandFill | code.bits << 2, code.length + 2};
-  }
-  return codes;
-}
-
-// Where the commands of a row go: bits of a trial, or the fill counts of the
-// simulated pass.
-struct BitSink {
-  RowBits& bits;
-  const FillCodes& codes;
-  void fill(unsigned n, std::uint8_t colour) {
-    const Code count = kCountCodes[n];
-    const Code tail = codes.in_reference_row[colour];
-    bits.put(count.bits | tail.bits << count.length, count.length + tail.length);
-  }
-  void command(unsigned n, std::uint32_t command_bits) {
-    const Code count = kCountCodes[n];
-    bits.put(count.bits | command_bits << count.length, count.length + 2);
-  }
-};
-
-struct FillCountSink {
-  std::uint32_t* fills;  // per colour
-  void fill(unsigned, std::uint8_t colour) { ++fills[colour]; }
-  void command(unsigned, std::uint32_t) {}
+// The planned commands of every row: at most 128 fill-only runs and at most
+// 128 reference-mode commands per row, since each moves the cursor left.
+struct RowPlan {
+  Step fills[kWidth];
+  Step commands[kWidth];
+  std::uint8_t fill_count;
+  std::uint8_t command_count;
 };
 
 // The first column left of c whose pixel differs from row[c], or -1.
@@ -218,32 +99,36 @@ int run_end(const std::uint8_t* row, int c) {
   return s;
 }
 
-// Encodes picture row `row` as a fill-only row (without its mode bit).
-void encode_fill_row(const std::uint8_t* row, const FillCodes& codes, RowBits& bits) {
-  int c = kWidth - 1;
-  while (c >= 0) {
-    const std::uint8_t v = row[c];
-    const int s = run_end(row, c);
-    const Code count = kCountCodes[c - s];
-    const Code tail = codes.in_fill_row[v];
-    bits.put(count.bits | tail.bits << count.length, count.length + tail.length);
+const std::uint8_t kZeroRow[kWidth] = {};
+
+const std::uint8_t* row_above(const std::uint8_t* picture, std::uint32_t y) {
+  return y == 0 ? kZeroRow : picture + (y - 1) * kWidth;
+}
+
+// The runs of a fill-only row, from the right end.
+void plan_fill_row(const std::uint8_t* R, RowPlan& plan) {
+  plan.fill_count = 0;
+  for (int c = kWidth - 1; c >= 0;) {
+    const int s = run_end(R, c);
+    plan.fills[plan.fill_count++] = Step{static_cast<std::uint8_t>(c - s), Fill, R[c]};
     c = s;
   }
 }
 
-// Encodes picture row `row` as a reference-mode row (without its mode bit)
-// against `ref`, a copy of the row above that is changed as the decoder
-// changes its row.
-template <class Sink>
-void encode_reference_row(const std::uint8_t* row, std::uint8_t* ref, Sink& sink) {
-  const std::uint8_t* R = row;
-  std::uint8_t* F = ref;
+// The commands of a reference-mode row R against F, a copy of the row above
+// that is changed as the decoder changes its row.
+void plan_reference_row(const std::uint8_t* R, std::uint8_t* F, RowPlan& plan) {
+  plan.command_count = 0;
+  auto add = [&](int n, unsigned command, std::uint8_t colour) {
+    plan.commands[plan.command_count++] = Step{static_cast<std::uint8_t>(n),
+                                               static_cast<std::uint8_t>(command), colour};
+  };
   int c = kWidth - 1;
   while (c >= 0) {
     const std::uint8_t v = R[c];
     if (F[c] != v) {
       const int s = run_end(R, c);
-      sink.fill(static_cast<unsigned>(c - s), v);
+      add(c - s, Fill, v);
       c = s;
       continue;
     }
@@ -279,7 +164,7 @@ void encode_reference_row(const std::uint8_t* row, std::uint8_t* ref, Sink& sink
     }
 
     if (n >= 1) {
-      sink.command(static_cast<unsigned>(n), kCommandKeep);
+      add(n, KeepRuns, 0);
       c = k;
     } else if (R[k] == v) {
       // The run goes on further left in this row than in the row above.
@@ -287,14 +172,14 @@ void encode_reference_row(const std::uint8_t* row, std::uint8_t* ref, Sink& sink
       int e = k - 1;
       while (e >= 0 && R[e] == v) --e;
       if (e >= 0) F[e] = covered;
-      sink.command(static_cast<unsigned>(k - e), kCommandExtend);
+      add(k - e, ExtendRun, 0);
       c = e;
     } else {
       // The run ends earlier in this row than in the row above.
       int e = k - 1;
       while (e >= 0 && F[e] == v) --e;
       F[k] = e >= 0 ? F[e] : 0;
-      sink.command(static_cast<unsigned>(k - e), kCommandCut);
+      add(k - e, CutRun, 0);
       c = k;
     }
   }
@@ -353,83 +238,170 @@ ColourTable pick_table(std::uint32_t (&first)[16], std::uint32_t (&second)[16]) 
   return table;
 }
 
-const std::uint8_t kZeroRow[kWidth] = {};
-
-const std::uint8_t* row_above(const std::uint8_t* picture, std::uint32_t y) {
-  return y == 0 ? kZeroRow : picture + (y - 1) * kWidth;
-}
-
-// First counts: runs of each colour at least two pixels long whose rightmost
-// pixel differs from the pixel above; second counts: all runs of each colour.
-ColourTable table_by_runs(const std::uint8_t* picture, std::uint32_t rows) {
-  std::uint32_t long_runs[16] = {};
-  std::uint32_t runs[16] = {};
+// Plans every row and picks both colour tables.
+//
+// By runs: first counts are the runs of each colour at least two pixels long
+// whose rightmost pixel differs from the pixel above, second counts all runs
+// of each colour (both read off the fill-only runs).
+//
+// By simulation: first counts are the fills of each colour among the
+// reference-mode commands; second counts are each pixel that differs from the
+// pixel above, and once each run whose rightmost pixel equals the pixel above.
+void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowPlan* plans,
+                  ColourTable& by_runs, ColourTable& by_simulation) {
+  std::uint32_t long_runs[16] = {}, runs[16] = {}, fills[16] = {}, changes[16] = {};
+  std::uint8_t ref[kWidth];
   for (std::uint32_t y = 0; y < rows; ++y) {
     const std::uint8_t* R = picture + y * kWidth;
     const std::uint8_t* U = row_above(picture, y);
+    RowPlan& plan = plans[y];
+
+    plan_fill_row(R, plan);
     int c = kWidth - 1;
-    while (c >= 0) {
-      const std::uint8_t v = R[c];
-      ++runs[v];
-      if (U[c] != v && c >= 1 && R[c - 1] == v) ++long_runs[v];
-      c = run_end(R, c);
+    for (unsigned i = 0; i < plan.fill_count; ++i) {
+      const Step& run = plan.fills[i];
+      ++runs[run.colour];
+      if (U[c] != run.colour && run.count >= 2) ++long_runs[run.colour];
+      c -= run.count;
     }
-  }
-  return pick_table(long_runs, runs);
-}
 
-// First counts: the fills of each colour in a reference-mode pass over every
-// row; second counts: each pixel that differs from the pixel above, and once
-// each run whose rightmost pixel equals the pixel above.
-ColourTable table_by_simulation(const std::uint8_t* picture, std::uint32_t rows) {
-  std::uint32_t fills[16] = {};
-  std::uint32_t changes[16] = {};
-  for (std::uint32_t y = 0; y < rows; ++y) {
-    const std::uint8_t* R = picture + y * kWidth;
-    const std::uint8_t* U = row_above(picture, y);
-    int c = kWidth - 1;
-    while (c >= 0) {
+    std::memcpy(ref, U, kWidth);
+    plan_reference_row(R, ref, plan);
+    for (unsigned i = 0; i < plan.command_count; ++i) {
+      if (plan.commands[i].command == Fill) ++fills[plan.commands[i].colour];
+    }
+
+    for (c = kWidth - 1; c >= 0;) {
       const std::uint8_t v = R[c];
       ++changes[v];
       c = U[c] == v ? run_end(R, c) : c - 1;
     }
   }
-  std::uint8_t ref[kWidth];
-  FillCountSink sink{fills};
-  for (std::uint32_t y = 0; y < rows; ++y) {
-    std::memcpy(ref, row_above(picture, y), kWidth);
-    encode_reference_row(picture + y * kWidth, ref, sink);
-  }
-  return pick_table(fills, changes);
+  by_runs = pick_table(long_runs, runs);
+  by_simulation = pick_table(fills, changes);
 }
 
-// One attempt: the stream of the picture with the given table, written to out.
-// Returns its length, or 0 when it would pass the output limit.
-std::uint32_t encode_picture(const std::uint8_t* picture, std::uint32_t rows,
-                             const ColourTable& table, std::uint8_t* out) {
-  StreamWriter stream(out, kOutputCapacity);
+// The stream of one attempt, written into a caller's buffer of
+// kOutputCapacity bytes.
+class StreamWriter {
+ public:
+  explicit StreamWriter(std::uint8_t* out) : out_(out) {}
+
+  void put_byte(std::uint8_t byte) { out_[length_++] = byte; }  // before any bits
+
+  void put(std::uint32_t bits, unsigned length) {  // length at most 32
+    accumulator_ |= std::uint64_t{bits} << fill_;
+    fill_ += length;
+    if (fill_ >= 64) {
+      store_word();
+      fill_ -= 64;
+      accumulator_ = std::uint64_t{bits} >> (length - fill_);
+    }
+  }
+
+  // Writes the last, zero-padded bytes. Returns the stream length, or 0 when
+  // the stream passes the output limit.
+  std::uint32_t finish() {
+    const unsigned tail_bytes = (fill_ + 7) / 8;
+    if (overflow_ || length_ + tail_bytes > kOutputLimit) return 0;
+    for (unsigned i = 0; i < tail_bytes; ++i) {
+      out_[length_++] = static_cast<std::uint8_t>(accumulator_ >> (8 * i));
+    }
+    return length_;
+  }
+
+ private:
+  void store_word() {
+    if (overflow_ || length_ + 8 > kOutputCapacity) {
+      overflow_ = true;
+      return;
+    }
+    for (unsigned i = 0; i < 8; ++i) out_[length_ + i] = static_cast<std::uint8_t>(accumulator_ >> (8 * i));
+    length_ += 8;
+  }
+
+  std::uint8_t* out_;
+  std::uint32_t length_ = 0;
+  std::uint64_t accumulator_ = 0;
+  unsigned fill_ = 0;
+  bool overflow_ = false;
+};
+
+// What follows the count code of each command under one colour table: for a
+// fill its colour index (and the colour itself for index 7), with the command
+// code in front in a reference-mode row.
+struct CommandCodes {
+  Code fill_row[16];       // by colour
+  Code reference_fill[16]; // by colour
+  Code command[4];         // by command, for the other commands
+};
+
+CommandCodes make_command_codes(const ColourTable& table) {
+  CommandCodes codes;
+  for (unsigned colour = 0; colour < 16; ++colour) {
+    unsigned index = 7;
+    for (unsigned i = 0; i < 7; ++i) {
+      if (table[i] == colour) {
+        index = i;
+        break;
+      }
+    }
+    Code code{field_bits(index, 3), 3};
+    if (index == 7) {
+      code.bits |= field_bits(colour, 4) << 3;
+      code.length += 4;
+    }
+    codes.fill_row[colour] = code;
+    codes.reference_fill[colour] = Code{field_bits(Fill, 2) | code.bits << 2, code.length + 2};
+  }
+  for (unsigned command = 0; command < 4; ++command) codes.command[command] = Code{field_bits(command, 2), 2};
+  return codes;
+}
+
+Code reference_tail(const CommandCodes& codes, const Step& step) {
+  return step.command == Fill ? codes.reference_fill[step.colour] : codes.command[step.command];
+}
+
+void put_step(StreamWriter& stream, const Step& step, const Code& tail) {
+  const Code count = kCountCodes[step.count];
+  stream.put(count.bits | tail.bits << count.length, count.length + tail.length);
+}
+
+// One attempt: the stream of the planned picture with the given table, written
+// to out. Returns its length, or 0 when it would pass the output limit.
+std::uint32_t encode_picture(const RowPlan* plans, std::uint32_t rows, const ColourTable& table,
+                             std::uint8_t* out) {
+  StreamWriter stream(out);
   stream.put_byte(static_cast<std::uint8_t>(table[1] << 4 | table[0]));
   stream.put_byte(static_cast<std::uint8_t>(table[3] << 4 | table[2]));
   stream.put_byte(static_cast<std::uint8_t>(table[5] << 4 | table[4]));
   stream.put(table[6], 4);  // shares its byte with the first four stream bits
 
-  const FillCodes codes = make_fill_codes(table);
-  RowBits fill_only;
-  RowBits reference;
-  std::uint8_t ref[kWidth];
+  const CommandCodes codes = make_command_codes(table);
   for (std::uint32_t y = 0; y < rows; ++y) {
-    const std::uint8_t* row = picture + y * kWidth;
-    fill_only.clear();
-    fill_only.put(0, 1);
-    encode_fill_row(row, codes, fill_only);
+    const RowPlan& plan = plans[y];
+    std::uint32_t fill_bits = 1;
+    for (unsigned i = 0; i < plan.fill_count; ++i) {
+      const Step& step = plan.fills[i];
+      fill_bits += kCountCodes[step.count].length + codes.fill_row[step.colour].length;
+    }
+    std::uint32_t reference_bits = 1;
+    for (unsigned i = 0; i < plan.command_count; ++i) {
+      const Step& step = plan.commands[i];
+      reference_bits += kCountCodes[step.count].length + reference_tail(codes, step).length;
+    }
 
-    reference.clear();
-    reference.put(1, 1);
-    std::memcpy(ref, row_above(picture, y), kWidth);
-    BitSink sink{reference, codes};
-    encode_reference_row(row, ref, sink);
-
-    stream.append(fill_only.bit_count() < reference.bit_count() ? fill_only : reference);
+    if (fill_bits < reference_bits) {
+      stream.put(0, 1);
+      for (unsigned i = 0; i < plan.fill_count; ++i) {
+        put_step(stream, plan.fills[i], codes.fill_row[plan.fills[i].colour]);
+      }
+    } else {
+      stream.put(1, 1);
+      for (unsigned i = 0; i < plan.command_count; ++i) {
+        put_step(stream, plan.commands[i], reference_tail(codes, plan.commands[i]));
+      }
+    }
   }
   return stream.finish();
 }
@@ -447,30 +419,34 @@ std::uint32_t format15_encode(const std::uint8_t* source, std::uint8_t* destinat
   if (size < kTileRowBytes * tile_rows) return 0;
   const std::uint32_t rows = 8 * tile_rows;
 
-  ByteBuffer output = allocate_bytes(kOutputCapacity);
-  ByteBuffer picture = allocate_bytes(kPictureCapacity);
-  ByteBuffer first = allocate_bytes(kOutputCapacity);
-  if (!output || !picture || !first) return 0;
+  // One block of working memory: both attempts' streams, the picture and the
+  // row plans.
+  ByteBuffer work = allocate_bytes(2 * kOutputCapacity + kPictureCapacity + rows * sizeof(RowPlan));
+  if (!work) return 0;
+  std::uint8_t* const output = work.get();
+  std::uint8_t* const first = output + kOutputCapacity;
+  std::uint8_t* const picture = first + kOutputCapacity;
+  RowPlan* const plans = reinterpret_cast<RowPlan*>(picture + kPictureCapacity);
+  std::uninitialized_default_construct_n(plans, rows);
 
   // The source is read completely before anything is written, so it may be the
   // destination.
-  tiles_to_picture(source, rows, picture.get());
+  tiles_to_picture(source, rows, picture);
 
-  const ColourTable by_runs = table_by_runs(picture.get(), rows);
-  const std::uint32_t first_length = encode_picture(picture.get(), rows, by_runs, first.get());
+  ColourTable by_runs, by_simulation;
+  plan_picture(picture, rows, plans, by_runs, by_simulation);
+
+  const std::uint32_t first_length = encode_picture(plans, rows, by_runs, first);
   if (first_length == 0) return 0;
-
-  const ColourTable by_simulation = table_by_simulation(picture.get(), rows);
-  const std::uint8_t* stream = first.get();
+  const std::uint8_t* stream = first;
   std::uint32_t length = first_length;
   if (by_simulation != by_runs) {
     // Equal tables give equal streams; otherwise the second attempt wins
     // unless the first is strictly shorter.
-    const std::uint32_t second_length =
-        encode_picture(picture.get(), rows, by_simulation, output.get());
+    const std::uint32_t second_length = encode_picture(plans, rows, by_simulation, output);
     if (second_length == 0) return 0;
     if (second_length <= first_length) {
-      stream = output.get();
+      stream = output;
       length = second_length;
     }
   }
