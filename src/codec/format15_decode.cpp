@@ -28,56 +28,88 @@ namespace {
 constexpr std::uint32_t kWidth = 128;
 constexpr std::uint32_t kWorkSize = 0x10000;  // picture followed by its tile data
 
-// The stream bits of one decode, read from the cartridge image in chunks.
-class BitReader {
+// The stream's bytes after its header, fetched from the cartridge image in
+// chunks with rom_read; bytes the image no longer delivers read as 0.
+class ChunkSource {
  public:
-  BitReader(RomHandle image, std::uint32_t offset)
-      : image_(image),
-        offset_(offset),
-        stored_size_(image->data ? image->size : 0) {
+  ChunkSource(RomHandle image, std::uint32_t offset)
+      : image_(image), offset_(offset), stored_size_(image->data ? image->size : 0) {
     rom_seek(image_, static_cast<std::int32_t>(offset_), kRomSeekSet);
-    // The stream header; bytes missing at the image end read as 0.
-    std::uint8_t header[4] = {0, 0, 0, 0};
-    rom_read(header, 4, 1, image_);
-    header_ = std::uint32_t{header[0]} | std::uint32_t{header[1]} << 8 |
-              std::uint32_t{header[2]} << 16 | std::uint32_t{header[3]} << 24;
-    window_ = header_ >> 28;
-    available_ = 4;
   }
 
-  // Leaves the image's position where byte-by-byte reads would have left it:
-  // just past the last byte consumed, or where the reads stopped delivering.
-  ~BitReader() {
+  ChunkSource(const ChunkSource&) = delete;
+  ChunkSource& operator=(const ChunkSource&) = delete;
+
+  // The stream header; bytes missing at the image end read as 0.
+  std::uint32_t read_header() {
+    std::uint8_t header[4] = {0, 0, 0, 0};
+    rom_read(header, 4, 1, image_);
+    return std::uint32_t{header[0]} | std::uint32_t{header[1]} << 8 |
+           std::uint32_t{header[2]} << 16 | std::uint32_t{header[3]} << 24;
+  }
+
+  // The next eight bytes when they lie in the current chunk.
+  bool has_word() const { return used_ + 8 <= kChunkSize; }
+  std::uint64_t word() const {
+    std::uint64_t word;
+    std::memcpy(&word, chunk_ + used_, 8);
+    return word;
+  }
+  void advance(unsigned bytes) { used_ += bytes; }
+
+  std::uint8_t next_byte() {
+    if (used_ == kChunkSize) {
+      std::memset(chunk_, 0, kChunkSize);
+      rom_read(chunk_, 1, kChunkSize, image_);
+      used_ = 0;
+    }
+    return chunk_[used_++];
+  }
+
+  // Leaves the image's position where byte-by-byte reads would have left
+  // it: just past the last byte consumed, or where the reads stopped
+  // delivering.
+  void settle(std::uint64_t read_position) {
     std::uint32_t position = offset_;
     if (offset_ < stored_size_) {
-      position = static_cast<std::uint32_t>(std::min<std::uint64_t>(stored_size_, read_position()));
+      position = static_cast<std::uint32_t>(std::min<std::uint64_t>(stored_size_, read_position));
     }
     rom_seek(image_, static_cast<std::int32_t>(position), kRomSeekSet);
   }
 
-  BitReader(const BitReader&) = delete;
-  BitReader& operator=(const BitReader&) = delete;
+ private:
+  static constexpr std::uint32_t kChunkSize = 64;
 
-  std::uint32_t header() const { return header_; }
+  RomHandle image_;
+  std::uint32_t offset_;
+  std::uint64_t stored_size_;
+  std::uint8_t chunk_[kChunkSize] = {};
+  std::uint32_t used_ = kChunkSize;
+};
+
+// The stream bits, in a 64-bit window whose bit 0 is the next bit. Kept apart
+// from the chunk buffer, whose address goes to rom_read, so that the window
+// can stay in registers.
+class BitReader {
+ public:
+  BitReader(ChunkSource& source, std::uint32_t offset, std::uint32_t header)
+      : source_(source), offset_(offset), window_(header >> 28), available_(4) {}
 
   // Makes at least 57 bits visible; every read below takes at most 25 bits
   // between two refills.
   void refill() {
     if (available_ > 56) return;
-    if (chunk_used_ + 8 <= kChunkSize && std::endian::native == std::endian::little) {
-      std::uint64_t word;
-      std::memcpy(&word, chunk_ + chunk_used_, 8);
-      window_ |= word << available_;
+    if (source_.has_word() && std::endian::native == std::endian::little) {
+      window_ |= source_.word() << available_;
       // Whole bytes only; the bits of a partly loaded byte are loaded again,
       // unchanged, by the next refill.
       const unsigned bytes = (64 - available_) >> 3;
-      chunk_used_ += bytes;
+      source_.advance(bytes);
       available_ += bytes * 8;
       return;
     }
     while (available_ <= 56) {
-      if (chunk_used_ == kChunkSize) next_chunk();
-      window_ |= std::uint64_t{chunk_[chunk_used_++]} << available_;
+      window_ |= std::uint64_t{source_.next_byte()} << available_;
       available_ += 8;
     }
   }
@@ -107,23 +139,10 @@ class BitReader {
   }
 
  private:
-  static constexpr std::uint32_t kChunkSize = 64;
-
-  // Bytes the image no longer delivers read as 0.
-  void next_chunk() {
-    std::memset(chunk_, 0, kChunkSize);
-    rom_read(chunk_, 1, kChunkSize, image_);
-    chunk_used_ = 0;
-  }
-
-  RomHandle image_;
+  ChunkSource& source_;
   std::uint32_t offset_;
-  std::uint64_t stored_size_;
-  std::uint32_t header_ = 0;
-  std::uint64_t window_ = 0;
-  unsigned available_ = 0;
-  std::uint8_t chunk_[kChunkSize] = {};
-  std::uint32_t chunk_used_ = kChunkSize;
+  std::uint64_t window_;
+  unsigned available_;
   std::uint64_t taken_ = 0;  // stream bits taken, the four in the header included
 };
 
@@ -207,44 +226,48 @@ constexpr CommandTable kFillRowCommands = make_command_table(false);
 constexpr CommandTable kReferenceRowCommands = make_command_table(true);
 
 // Decodes one row in place over its reference row. False on a malformed command.
-bool decode_row(BitReader& reader, std::uint8_t* row, std::uint8_t* colours) {
+bool decode_row(BitReader& reader, std::uint8_t* row, const std::uint8_t* table) {
   reader.refill();
   const bool reference_mode = reader.field(1) != 0;
   const CommandTable& commands = reference_mode ? kReferenceRowCommands : kFillRowCommands;
   int c = static_cast<int>(kWidth) - 1;
   while (c >= 0) {
     reader.refill();
-    unsigned count, command, index;
+    unsigned count, command, index, explicit_colour;
     const std::uint32_t step = commands[reader.peek() & ((1u << kLookahead) - 1)];
     if (step != 0) {
       reader.skip(step & 31);
       count = (step >> 5) & 0xFF;
       command = (step >> 13) & 3;
       index = (step >> 15) & 7;
-      colours[7] = static_cast<std::uint8_t>((step >> 18) & 15);  // read only for index 7
+      explicit_colour = (step >> 18) & 15;
     } else {
       count = read_count(reader);
       if (count == 0) return false;
       command = reference_mode ? reader.field(2) : unsigned{Fill};
       index = 0;
+      explicit_colour = 0;
       if (command == Fill) {
         index = reader.field(3);
-        if (index == 7) colours[7] = static_cast<std::uint8_t>(reader.field(4));
+        if (index == 7) explicit_colour = reader.field(4);
       }
     }
     const int n = static_cast<int>(count);
     switch (command) {
-      case Fill:
+      case Fill: {
         // The colour fields come before the length check, so a failing fill
         // has consumed them.
         if (n > c + 1) return false;
+        const std::uint8_t colour =
+            static_cast<std::uint8_t>(index == 7 ? explicit_colour : table[index]);
         if (n == 1) {
-          row[c] = colours[index];
+          row[c] = colour;
         } else {
-          std::memset(row + c - n + 1, colours[index], static_cast<std::size_t>(n));
+          std::memset(row + c - n + 1, colour, static_cast<std::size_t>(n));
         }
         c -= n;
         break;
+      }
       case KeepRuns:
         for (int i = 0; i < n; ++i) {
           if (c < 0) return false;
@@ -326,17 +349,21 @@ std::uint32_t format15_decode(RomHandle image, std::uint8_t* destination,
   bool ok = true;
   std::uint64_t read_position = 0;
   {
-    BitReader reader(image, file_offset);
-    std::uint8_t colours[8] = {};
-    for (unsigned i = 0; i < 7; ++i) colours[i] = (reader.header() >> (4 * i)) & 0xF;
+    ChunkSource source(image, file_offset);
+    const std::uint32_t header = source.read_header();
+    BitReader reader(source, file_offset, header);
+    // Entries 0 to 6 of the colour table; index 7 brings its own colour.
+    std::uint8_t table[8] = {};
+    for (unsigned i = 0; i < 7; ++i) table[i] = (header >> (4 * i)) & 0xF;
 
     std::memset(picture, 0, kWidth);
     for (std::uint32_t y = 0; y < rows && ok; ++y) {
       std::uint8_t* row = picture + y * kWidth;
       if (y > 0) std::memcpy(row, row - kWidth, kWidth);
-      ok = decode_row(reader, row, colours);
+      ok = decode_row(reader, row, table);
     }
     read_position = reader.read_position();
+    source.settle(read_position);
   }
 
   std::uint32_t decoded = 0;
