@@ -11,31 +11,32 @@
 // contract, byte for byte.
 //
 // Finding the repeat. A plain walk over every earlier position with the same
-// leading bytes is quadratic on data such as 64 KiB drawn from two byte values.
-// The search here gives exactly the same answer faster:
+// two leading bytes is quadratic on inputs such as 64 KiB drawn from two byte
+// values. The search below returns exactly the same repeat, faster:
 //
-// * Only repeats that would win matter. The fills are measured first, and the
-//   search looks only for repeats long enough to beat them; a repeat that
-//   cannot win changes nothing in the stream.
-// * Positions are indexed in levels. Level k groups positions by a hash of
-//   their first 4 << k bytes (4, 8, ..., 1024) into chains in increasing
-//   position order. Every position that shares at least that many bytes with p
-//   is in p's chain, together with the odd hash collision, which the byte
-//   comparison sorts out.
-// * The walk starts at the head of p's chain on the highest level whose prefix
-//   length a winning repeat must reach. Whenever a candidate improves the best
-//   length B, the walk moves up to the highest level whose prefix length is at
-//   most B and continues after that candidate in its chain there: the
-//   candidate shares that prefix with p, so it is in p's chain, and every
-//   later position that could be strictly longer is in it as well.
-// * A candidate is compared in full only when the 8 bytes ending at offset B
-//   agree with p's; a strictly longer repeat must agree there.
-// * Comparisons run 8 bytes at a time.
-//
-// Levels above 0 are built on first use, so data with short repeats never pays
-// for them. The walk visits candidates in increasing position order and
-// replaces the best only when strictly longer, so ties go to the earliest
-// position, and it stops as soon as a repeat reaches R.
+// * Only a repeat that would win matters, so the fill at p is measured first
+//   and the search looks only for repeats at least `need` bytes long (4, or
+//   long enough to beat the fill). A shorter repeat cannot change the stream.
+// * Level chains. Level k links each position, in increasing order, with the
+//   other positions whose first w bytes (w = 4, 8, 16, 32, 64, 256 or 1024)
+//   hash alike. Every position sharing at least w bytes with p is on p's
+//   chain; a hash collision only costs a comparison.
+// * Run chains. When p starts a run that a byte fill or word fill covers, a
+//   winning repeat must copy a run of the same byte (or pair) that is at least
+//   as long and followed by the same bytes. So the search walks a chain of
+//   maximal runs keyed by their last byte(s) and the bytes after them, rather
+//   than the thousands of positions inside long runs.
+// * A walk visits candidates in increasing position order and keeps the first
+//   of the longest, so ties go to the earliest position; it stops when a
+//   repeat reaches the reach. Whenever a candidate improves the best length
+//   B, every later candidate that could be longer shares more than B bytes
+//   with p, so the walk may move to the chain of a wider level (w <= B), on
+//   which the candidate lies, and carry on from there.
+// * A candidate is compared in full only when its 8 bytes ending at offset B
+//   agree with p's; comparisons run 8 bytes at a time.
+// * Level 0 is built with the first search, wider levels only once the walks
+//   since the last build have cost about as much as building one, so inputs
+//   with short repeats never pay for them.
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -88,18 +89,19 @@ std::uint32_t common_length(const std::uint8_t* a, const std::uint8_t* b, std::u
   return j;
 }
 
-// Number of leading bytes of s that follow the 8-byte pattern repeated, at
-// most limit. Used for byte fills (8 equal bytes) and word fills (4 pairs).
-std::uint32_t pattern_length(const std::uint8_t* s, const std::uint8_t pattern[8], std::uint32_t limit) {
+// Number of leading bytes of s that follow a pattern of period 1 or 2 (the
+// bytes first and second alternating), at most limit. Used for byte fills and
+// word fills.
+std::uint32_t pattern_length(const std::uint8_t* s, std::uint8_t first, std::uint8_t second, std::uint32_t limit) {
   std::uint32_t j = 0;
   if constexpr (kLittleEndian) {
-    const std::uint64_t p = load64(pattern);
+    const std::uint64_t p = (std::uint64_t{first} | std::uint64_t{second} << 8) * 0x0001000100010001ull;
     for (; j + 8 <= limit; j += 8) {
       const std::uint64_t x = load64(s + j) ^ p;
       if (x != 0) return j + first_difference(x);
     }
   }
-  while (j < limit && s[j] == pattern[j & 7]) ++j;
+  while (j < limit && s[j] == ((j & 1) ? second : first)) ++j;
   return j;
 }
 
@@ -153,7 +155,6 @@ class StreamWriter {
 
   std::uint32_t length() const { return length_; }
   bool failed() const { return failed_; }
-  void fail() { failed_ = true; }
 
  private:
   std::uint8_t* buffer_;
@@ -164,135 +165,6 @@ class StreamWriter {
 struct Repeat {
   std::uint32_t length = 0;  // 0 when there is none worth writing
   std::uint32_t offset = 0;
-};
-
-// The levelled position index described at the top of the file.
-class RepeatFinder {
- public:
-  static constexpr std::uint32_t kLevels = 9;  // prefix lengths 4, 8, ..., 1024
-  static constexpr std::uint16_t kNone = 0xFFFF;  // no position; positions stay below
-
-  // Takes the memory for every level at once and builds level 0.
-  bool init(const std::uint8_t* source, std::uint32_t size) {
-    source_ = source;
-    size_ = size;
-    if (size_ < kMinRepeat + 1) return true;  // no position has an earlier repeat
-    bits_ = 8;
-    while ((1u << bits_) < size_) ++bits_;
-    const std::size_t hashes = std::size_t{size_} * sizeof(std::uint64_t);
-    const std::size_t heads = (std::size_t{1} << bits_) * sizeof(std::uint16_t);
-    const std::size_t links = std::size_t{size_} * sizeof(std::uint16_t);
-    memory_ = allocate_bytes(hashes + heads + 2 * kLevels * links);
-    if (!memory_) return false;
-    std::uint8_t* at = memory_.get();
-    hash_ = reinterpret_cast<std::uint64_t*>(at);
-    at += hashes;
-    head_ = reinterpret_cast<std::uint16_t*>(at);
-    at += heads;
-    for (std::uint32_t k = 0; k < kLevels; ++k) {
-      first_[k] = reinterpret_cast<std::uint16_t*>(at);
-      at += links;
-      next_[k] = reinterpret_cast<std::uint16_t*>(at);
-      at += links;
-    }
-    const std::uint32_t count = size_ - kMinRepeat + 1;
-    for (std::uint32_t i = 0; i < count; ++i) hash_[i] = load32(source_ + i);
-    build_level(0);
-    return true;
-  }
-
-  // The longest repeat of p of at least need bytes among the earlier
-  // positions, limited to reach; the earliest such position on ties.
-  Repeat find(std::uint32_t p, std::uint32_t reach, std::uint32_t need) {
-    Repeat found;
-    if (p == 0 || need > reach) return found;  // also covers sources too short to index
-    const std::uint8_t* const s = source_;
-    std::uint32_t level = level_for(need);
-    ensure_level(level);
-    std::uint32_t best = need - 1;  // a candidate must be strictly longer
-    std::uint32_t c = first_[level][p];
-    while (c < p) {  // kNone is never below p
-      if (agrees_at(s + c, s + p, best)) {
-        const std::uint32_t m = common_length(s + c, s + p, reach);
-        if (m > best) {
-          best = m;
-          found.length = m;
-          found.offset = c;
-          if (m == reach) break;
-          const std::uint32_t higher = level_for(m);
-          if (higher > level) {
-            ensure_level(higher);
-            level = higher;
-          }
-        }
-      }
-      c = next_[level][c];
-    }
-    return found;
-  }
-
- private:
-  // The highest level whose prefix length is at most length (length >= 4).
-  static std::uint32_t level_for(std::uint32_t length) {
-    const std::uint32_t k = static_cast<std::uint32_t>(std::bit_width(length)) - 3;
-    return std::min(k, kLevels - 1);
-  }
-
-  // Whether a and b agree at index best, and on the 7 bytes before it when
-  // there are that many; a strictly longer repeat has to.
-  static bool agrees_at(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t best) {
-    if (best >= 7) return load64(a + best - 7) == load64(b + best - 7);
-    return a[best] == b[best];
-  }
-
-  static std::uint64_t mix(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t x = a * 0x9E3779B97F4A7C15ull ^ (b + 0x632BE59BD9B4E019ull);
-    x ^= x >> 32;
-    x *= 0xD6E8FEB86659FD93ull;
-    x ^= x >> 32;
-    return x;
-  }
-
-  void ensure_level(std::uint32_t level) {
-    while (built_ <= level) {
-      // Level k hashes 4 << k bytes: the hashes of the two halves, which the
-      // array holds from level k - 1 and is overwritten in increasing order.
-      const std::uint32_t half = kMinRepeat << (built_ - 1);
-      const std::uint32_t count = size_ >= 2 * half ? size_ - 2 * half + 1 : 0;
-      for (std::uint32_t i = 0; i < count; ++i) hash_[i] = mix(hash_[i], hash_[i + half]);
-      build_level(built_);
-    }
-  }
-
-  // Chains the positions that have a level-k hash, head first, in increasing
-  // order; first_ gives each position the head of its chain.
-  void build_level(std::uint32_t k) {
-    const std::uint32_t width = kMinRepeat << k;
-    const std::uint32_t count = size_ >= width ? size_ - width + 1 : 0;
-    std::fill_n(head_, std::size_t{1} << bits_, kNone);
-    std::uint16_t* const next = next_[k];
-    std::uint16_t* const first = first_[k];
-    const std::uint32_t shift = 64 - bits_;
-    for (std::uint32_t i = count; i-- > 0;) {
-      const std::uint32_t bucket = static_cast<std::uint32_t>((hash_[i] * 0x9E3779B97F4A7C15ull) >> shift);
-      next[i] = head_[bucket];
-      head_[bucket] = static_cast<std::uint16_t>(i);
-    }
-    for (std::uint32_t i = 0; i < count; ++i) {
-      first[i] = head_[static_cast<std::uint32_t>((hash_[i] * 0x9E3779B97F4A7C15ull) >> shift)];
-    }
-    built_ = k + 1;
-  }
-
-  const std::uint8_t* source_ = nullptr;
-  std::uint32_t size_ = 0;
-  std::uint32_t bits_ = 0;
-  std::uint32_t built_ = 0;
-  ByteBuffer memory_;
-  std::uint64_t* hash_ = nullptr;
-  std::uint16_t* head_ = nullptr;
-  std::uint16_t* first_[kLevels] = {};
-  std::uint16_t* next_[kLevels] = {};
 };
 
 // The fill that can start at p: at most one of the three kinds applies.
@@ -307,13 +179,10 @@ Fill measure_fill(const std::uint8_t* s, std::uint32_t reach) {
   const std::uint8_t c0 = s[0];
   const std::uint8_t c1 = s[1];
   if (c0 == c1) {
-    std::uint8_t pattern[8];
-    std::memset(pattern, c0, sizeof pattern);
-    const std::uint32_t r = pattern_length(s, pattern, reach);
+    const std::uint32_t r = pattern_length(s, c0, c0, reach);
     if (r >= kMinByteFill) fill = {kByteFill, r, 2};
   } else {
-    const std::uint8_t pattern[8] = {c0, c1, c0, c1, c0, c1, c0, c1};
-    const std::uint32_t r = pattern_length(s, pattern, reach);
+    const std::uint32_t r = pattern_length(s, c0, c1, reach);
     if (r >= kMinWordFill) {
       fill = {kWordFill, r, 1};
     } else if (c1 == static_cast<std::uint8_t>(c0 + 1)) {
@@ -323,6 +192,256 @@ Fill measure_fill(const std::uint8_t* s, std::uint32_t reach) {
   }
   return fill;
 }
+
+// The position index described at the top of the file.
+class RepeatFinder {
+ public:
+  // Prefix lengths of the levels; a level is chosen by the bit width of a
+  // length through kLevelOfBitWidth.
+  static constexpr std::uint32_t kLevels = 7;
+  static constexpr std::uint32_t kWidth[kLevels] = {4, 8, 16, 32, 64, 256, 1024};
+  static constexpr std::uint8_t kLevelOfBitWidth[12] = {0, 0, 0, 0, 1, 2, 3, 4, 4, 5, 5, 6};
+  static constexpr std::uint16_t kNone = 0xFFFF;  // no position; real positions stay below
+
+  // Bytes of memory init needs for a source of size bytes.
+  static std::size_t memory_needed(std::uint32_t size) {
+    if (size < kMinRepeat + 1) return 0;  // no position has an earlier repeat
+    return prefix_bytes(size) + kChains * head_bytes(size) + (kChains + 2) * link_bytes(size);
+  }
+
+  // Lays the chains out in memory (memory_needed bytes, aligned for 64-bit
+  // values); chains are built on first use.
+  void init(const std::uint8_t* source, std::uint32_t size, std::uint8_t* memory) {
+    source_ = source;
+    size_ = size;
+    if (memory_needed(size) == 0) return;
+    bits_ = table_bits(size);
+    prefix_ = reinterpret_cast<std::uint64_t*>(memory);
+    memory += prefix_bytes(size);
+    for (std::uint32_t k = 0; k < kChains; ++k) {
+      chains_[k].head = reinterpret_cast<std::uint16_t*>(memory);
+      memory += head_bytes(size);
+      chains_[k].next = reinterpret_cast<std::uint16_t*>(memory);
+      memory += link_bytes(size);
+    }
+    for (std::uint32_t k = kRunChain; k < kChains; ++k) {
+      chains_[k].start = reinterpret_cast<std::uint16_t*>(memory);
+      memory += link_bytes(size);
+    }
+  }
+
+  // The longest repeat of p of at least need bytes among the earlier
+  // positions, limited to reach; the earliest such position on ties. fill is
+  // what starts at p, from which need was derived.
+  Repeat find(std::uint32_t p, std::uint32_t reach, std::uint32_t need, const Fill& fill) {
+    Walk walk{p, reach, need - 1};
+    if (p == 0 || need > reach) return walk.found;  // also covers sources too short to index
+    std::uint32_t c;
+    if (fill.length != 0 && fill.kind != kIncreasingFill) {
+      // p starts a run of one byte or of a pair of bytes that is exactly
+      // fill.length long (need <= reach ensures it ends before the reach). A
+      // repeat long enough to win copies it from a run of the same pattern
+      // that is at least as long and is followed by the same bytes.
+      const std::uint32_t k = fill.kind == kByteFill ? kRunChain : kPairChain;
+      build_runs(k);
+      const Chains& runs = chains_[k];
+      const std::uint32_t length = fill.length;
+      walk.shared = need;
+      for (std::uint32_t e = runs.head[run_bucket(k, p + length)];; e = runs.next[e]) {
+        if (e == kNone) return walk.found;
+        ++walked_;
+        if (e - runs.start[e] < length) continue;
+        c = e - length;
+        if (c >= p) return walk.found;
+        if (consider(walk, c)) {
+          if (walk.done) return walk.found;
+          break;  // carry on from c in a level's chain
+        }
+      }
+    } else {
+      // Level 0 is built for the first search; the others wait until walks
+      // on the lower levels have cost about as much as building them.
+      if (!built_[0]) build_level(0);
+      std::uint32_t k = level_for(need);
+      while (!built_[k]) --k;
+      walk.level = k;
+      walk.shared = kWidth[k];
+      c = chains_[k].head[bucket(p, k)];
+      if (c >= p) return walk.found;
+      if (consider(walk, c) && walk.done) return walk.found;
+    }
+    // c is on the chain of walk.level and has been considered.
+    for (;;) {
+      c = chains_[walk.level].next[c];
+      if (c >= p) return walk.found;  // kNone is never below p
+      ++walked_;
+      if (consider(walk, c) && walk.done) return walk.found;
+    }
+  }
+
+ private:
+  static constexpr std::uint64_t kBase = 0x100000001B3ull;
+  static constexpr std::uint32_t kRunChain = kLevels;       // runs of one byte
+  static constexpr std::uint32_t kPairChain = kLevels + 1;  // runs of a pair of bytes
+  static constexpr std::uint32_t kChains = kLevels + 2;
+
+  struct Chains {
+    std::uint16_t* head = nullptr;   // per bucket, the earliest entry
+    std::uint16_t* next = nullptr;   // per entry, the next one in its bucket
+    std::uint16_t* start = nullptr;  // run chains: per entry (a run's end), the run's start
+  };
+
+  // One search in progress.
+  struct Walk {
+    std::uint32_t p;
+    std::uint32_t reach;
+    std::uint32_t best;  // a candidate must be strictly longer
+    Repeat found = {};
+    std::uint32_t level = 0;   // the level whose chain is walked
+    std::uint32_t shared = 0;  // bytes every true member of that chain shares with p
+    bool done = false;         // a repeat reached the reach
+  };
+
+  // Compares candidate c with p. Returns true when the walk has to move on
+  // differently: it is done, or it has moved to a sparser level, on whose
+  // chain c lies.
+  bool consider(Walk& walk, std::uint32_t c) {
+    const std::uint8_t* const s = source_;
+    if (!agrees_at(s + c, s + walk.p, walk.best)) return false;
+    const std::uint32_t m = common_length(s + c, s + walk.p, walk.reach);
+    if (m <= walk.best) return false;
+    walk.best = m;
+    walk.found = {m, c};
+    if (m == walk.reach) {
+      walk.done = true;
+      return true;
+    }
+    // Every later position that could be longer shares more than m bytes
+    // with p, so it is on the chain of any level up to m bytes wide, as c is.
+    std::uint32_t k = level_for(m);
+    if (kWidth[k] <= walk.shared) return false;
+    while (!built_[k] && !afford_level(k)) {
+      if (--k == 0 || kWidth[k] <= walk.shared) return false;
+    }
+    walk.level = k;
+    walk.shared = kWidth[k];
+    return true;
+  }
+
+  // Builds level k when the walks since the last build have cost about as
+  // much as a build; every walk stays exact either way.
+  bool afford_level(std::uint32_t k) {
+    if (walked_ < size_ / 2) return false;
+    build_level(k);
+    walked_ = 0;
+    return true;
+  }
+
+  // Buckets per table: a power of two, at least the source size.
+  static std::uint32_t table_bits(std::uint32_t size) {
+    return std::max(8u, static_cast<std::uint32_t>(std::bit_width(size - 1)));
+  }
+  static std::size_t prefix_bytes(std::uint32_t size) { return (std::size_t{size} + 1) * sizeof(std::uint64_t); }
+  static std::size_t head_bytes(std::uint32_t size) { return (std::size_t{1} << table_bits(size)) * sizeof(std::uint16_t); }
+  static std::size_t link_bytes(std::uint32_t size) { return std::size_t{size} * sizeof(std::uint16_t); }
+
+  // The highest level whose prefix length is at most length (length >= 4).
+  static std::uint32_t level_for(std::uint32_t length) {
+    return kLevelOfBitWidth[std::min<std::uint32_t>(static_cast<std::uint32_t>(std::bit_width(length)), 11)];
+  }
+
+  // Whether a and b agree at index best, and on the 7 bytes before it when
+  // there are that many; a strictly longer repeat has to.
+  static bool agrees_at(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t best) {
+    if (best >= 7) return load64(a + best - 7) == load64(b + best - 7);
+    return a[best] == b[best];
+  }
+
+  std::uint32_t scramble(std::uint64_t h) const {
+    h ^= h >> 29;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 32;
+    return static_cast<std::uint32_t>(h >> (64 - bits_));
+  }
+
+  // The bucket of the level-k prefix at i: on level 0 a hash of its four
+  // bytes, above it a polynomial hash of its bytes taken from the prefix
+  // hashes. Equal bytes give equal buckets; the odd unequal pair sharing one
+  // only costs a comparison.
+  std::uint32_t bucket(std::uint32_t i, std::uint32_t k) const {
+    if (k == 0) return (load32(source_ + i) * 0x9E3779B1u) >> (32 - bits_);
+    return scramble(prefix_[i + kWidth[k]] - prefix_[i] * power_[k]);
+  }
+
+  // The bucket of a run ending at e: its last byte and the two bytes after
+  // it, or its last two bytes and the byte after it for a run of a pair.
+  std::uint32_t run_bucket(std::uint32_t k, std::uint32_t e) const {
+    const std::uint8_t* const s = source_ + e - (k == kRunChain ? 1 : 2);
+    const std::uint64_t key = std::uint64_t{s[0]} | std::uint64_t{s[1]} << 8 | std::uint64_t{s[2]} << 16;
+    return scramble((key + 1) * 0x9E3779B97F4A7C15ull);
+  }
+
+  // Chains every position that has kWidth[k] bytes after it, in increasing
+  // order, the earliest at the head of its chain.
+  void build_level(std::uint32_t k) {
+    if (k != 0 && !prefix_ready_) {
+      prefix_[0] = 0;
+      for (std::uint32_t i = 0; i < size_; ++i) prefix_[i + 1] = prefix_[i] * kBase + source_[i];
+      prefix_ready_ = true;
+    }
+    std::uint64_t power = 1;
+    for (std::uint32_t j = 0; j < kWidth[k]; ++j) power *= kBase;
+    power_[k] = power;
+    const Chains& chains = chains_[k];
+    std::fill_n(chains.head, std::size_t{1} << bits_, kNone);
+    const std::uint32_t count = size_ >= kWidth[k] ? size_ - kWidth[k] + 1 : 0;
+    for (std::uint32_t i = count; i-- > 0;) {
+      const std::uint32_t b = bucket(i, k);
+      chains.next[i] = chains.head[b];
+      chains.head[b] = static_cast<std::uint16_t>(i);
+    }
+    built_[k] = true;
+  }
+
+  // Chains the maximal runs that a fill could cover (a byte repeated at least
+  // 3 times, or two different bytes alternating for at least 4), by their
+  // end, in increasing order. A run of a pair may share its first byte with
+  // the previous one.
+  void build_runs(std::uint32_t k) {
+    if (built_[k]) return;
+    const std::uint8_t* const s = source_;
+    const std::uint32_t n = size_;
+    const Chains& chains = chains_[k];
+    std::fill_n(chains.head, std::size_t{1} << bits_, kNone);
+    const bool pairs = k == kPairChain;
+    const std::uint32_t period = pairs ? 2 : 1;
+    const std::uint32_t shortest = pairs ? kMinWordFill : kMinByteFill;
+    const std::uint32_t after = pairs ? 1 : 2;  // bytes after the run in its key
+    for (std::uint32_t e = n; e >= period;) {
+      std::uint32_t a = e - period;
+      while (a > 0 && s[a - 1] == s[a - 1 + period]) --a;
+      if (e - a >= shortest && e + after <= n && e < kNone && (!pairs || s[a] != s[a + 1])) {
+        const std::uint32_t b = run_bucket(k, e);
+        chains.next[e] = chains.head[b];
+        chains.head[b] = static_cast<std::uint16_t>(e);
+        chains.start[e] = static_cast<std::uint16_t>(a);
+      }
+      e = a + period - 1;
+      if (e == 0) break;
+    }
+    built_[k] = true;
+  }
+
+  const std::uint8_t* source_ = nullptr;
+  std::uint32_t size_ = 0;
+  std::uint32_t bits_ = 0;
+  std::uint64_t* prefix_ = nullptr;  // prefix_[i]: hash of the first i bytes
+  Chains chains_[kChains] = {};
+  std::uint64_t power_[kLevels] = {};  // kBase to the power of each level's width
+  bool built_[kChains] = {};
+  bool prefix_ready_ = false;
+  std::uint32_t walked_ = 0;  // chain entries visited since the last level was built
+};
 
 // The main loop; leaves the stream, end marker included, in out.
 void encode_stream(const std::uint8_t* s, std::uint32_t n, RepeatFinder& finder, StreamWriter& out) {
@@ -339,7 +458,7 @@ void encode_stream(const std::uint8_t* s, std::uint32_t n, RepeatFinder& finder,
     Repeat repeat;
     if (reach >= kMinRepeat) {
       const std::uint32_t need = fill.length == 0 ? kMinRepeat : std::max(kMinRepeat, fill.length + fill.margin);
-      repeat = finder.find(p, reach, need);
+      repeat = finder.find(p, reach, need, fill);
     }
     if (repeat.length == 0 && fill.length == 0) {
       ++p;
@@ -375,15 +494,19 @@ std::uint32_t format1_encode(const std::uint8_t* source, std::uint8_t* destinati
   // Back-reference offsets are 16 bits wide and no stream decodes to more than
   // the output limit, so a larger source has no faithful stream.
   if (size > kOutputLimit) return 0;
-  ByteBuffer work = allocate_bytes(kOutputLimit);
-  if (!work) return 0;
+  // One block per call for the stream and the index, so that the allocator
+  // can hand the same memory back on the next call.
+  const std::size_t index_bytes = RepeatFinder::memory_needed(size);
+  ByteBuffer memory = allocate_bytes(index_bytes + kOutputLimit);
+  if (!memory) return 0;
   RepeatFinder finder;
-  if (!finder.init(source, size)) return 0;
+  finder.init(source, size, memory.get());
+  std::uint8_t* const work = memory.get() + index_bytes;
 
-  StreamWriter out(work.get());
+  StreamWriter out(work);
   encode_stream(source, size, finder, out);
   if (out.failed()) return 0;
-  if (destination != nullptr) std::memcpy(destination, work.get(), std::min(out.length(), max_size));
+  if (destination != nullptr) std::memcpy(destination, work, std::min(out.length(), max_size));
   return out.length();
 }
 
