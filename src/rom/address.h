@@ -1,5 +1,6 @@
 // Conversion between 24-bit SNES addresses and file offsets in the headered
-// cartridge file. Only memory map 32 exists here.
+// cartridge file. Only memory map 32 exists here; any other map type gives 0.
+// header non-zero means the file starts with the 512-byte copier header.
 #pragma once
 
 #include <cstdint>

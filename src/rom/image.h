@@ -1,7 +1,11 @@
 // The cartridge image store: the whole cartridge file held in memory for the
 // length of a run. Every read and write of the cartridge goes to this copy at
 // file offsets (copier header included); the file itself changes only through
-// rom_save.
+// rom_save, which replaces the cartridge file atomically (a new file beside it,
+// synced, then renamed over it; a symbolic link keeps pointing at the new
+// content) and leaves it untouched when anything fails. rom_close never writes.
+// rom_open refuses access 2 ("w+b" would truncate the file) and a file it
+// cannot load completely; rom_save refuses any name but null.
 #pragma once
 
 #include <cstdint>
