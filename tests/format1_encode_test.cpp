@@ -224,6 +224,28 @@ TEST(Format1Encode, MatchesTheReferenceOnFullSizeInputs) {
       {"four values", testing::small_alphabet(rng, kLimit, 4)},
       {"two values", testing::small_alphabet(rng, 16384, 2)},
       {"bytes FF", Bytes(kLimit, 0xFF)},
+      {"short zero runs with the same bytes after them", [&rng] {
+         Bytes b;
+         while (b.size() < 16384) {
+           b.insert(b.end(), rng.between(3, 9), 0);
+           b.insert(b.end(), {0x01, 0x02});
+         }
+         return b;
+       }()},
+      {"alternating pairs of varied lengths", [&rng] {
+         Bytes b;
+         while (b.size() < 16384) {
+           const std::uint8_t x = rng.between(1, 3), y = rng.between(4, 5);
+           for (std::uint32_t i = rng.between(2, 12); i > 0; --i) b.push_back(i % 2 ? x : y);
+           if (rng.chance(50)) b.push_back(rng.between(0, 5));
+         }
+         return b;
+       }()},
+      {"alternating pair up to the very end", [&rng] {
+         Bytes b = testing::mixture(rng, kLimit - 301);
+         for (std::uint32_t i = 0; i < 301; ++i) b.push_back(i % 2 ? 0xAB : 0xCD);
+         return b;
+       }()},
       {"counting", [] {
          Bytes b(kLimit);
          for (std::uint32_t i = 0; i < kLimit; ++i) b[i] = static_cast<std::uint8_t>(i * 3 + i / 4096);

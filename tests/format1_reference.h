@@ -10,6 +10,9 @@
 #include <optional>
 #include <vector>
 
+#include "common/resources.h"
+#include "rom/image.h"
+
 namespace tilvex::testing {
 
 inline constexpr std::uint32_t kLimit = 0x10000;
@@ -21,16 +24,27 @@ struct ReferenceDecoded {
   std::uint32_t image_position = 0;
 };
 
-// Decodes the stream at offset of image, reading byte by byte as rom_read
-// would: bytes at or past the end are not delivered and count as 0.
-inline ReferenceDecoded reference_decode(const std::vector<std::uint8_t>& image, std::uint32_t offset) {
-  const std::uint32_t size = static_cast<std::uint32_t>(image.size());
-  std::uint32_t image_pos = offset;
+// Decodes the stream at offset of image through the image store's rom_seek
+// and rom_read, one byte at a time and each direct copy in one request.
+// Bytes a read does not deliver count as 0.
+inline ReferenceDecoded reference_decode(const std::vector<std::uint8_t>& bytes, std::uint32_t offset) {
+  RomImage image;
+  image.size = static_cast<std::uint32_t>(bytes.size());
+  image.data = allocate_bytes(bytes.size());
+  std::copy(bytes.begin(), bytes.end(), image.data.get());
+  rom_seek(&image, static_cast<std::int32_t>(offset), kRomSeekSet);
   std::uint32_t read_pos = offset;
   auto next = [&]() -> std::uint8_t {
     ++read_pos;
-    if (image_pos >= size) return 0;
-    return image[image_pos++];
+    std::uint8_t v = 0;
+    rom_read(&v, 1, 1, &image);
+    return v;
+  };
+  auto next_bytes = [&](std::uint32_t count) {
+    read_pos += count;
+    std::vector<std::uint8_t> piece(count, 0);
+    rom_read(piece.data(), count, 1, &image);
+    return piece;
   };
   std::vector<std::uint8_t> work(kLimit, 0);
   std::uint32_t out = 0;
@@ -58,7 +72,7 @@ inline ReferenceDecoded reference_decode(const std::vector<std::uint8_t>& image,
       if (out + length > kLimit) {
         running = false;
       } else {
-        for (std::uint32_t i = 0; i < length; ++i) work[out++] = next();
+        for (std::uint8_t v : next_bytes(length)) work[out++] = v;
       }
     } else if (kind == 1) {
       const std::uint8_t v = next();
@@ -88,7 +102,7 @@ inline ReferenceDecoded reference_decode(const std::vector<std::uint8_t>& image,
   decoded.result = out;
   decoded.output.assign(work.begin(), work.begin() + out);
   decoded.end_position = read_pos;
-  decoded.image_position = image_pos;
+  decoded.image_position = image.position;
   return decoded;
 }
 
