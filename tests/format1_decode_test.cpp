@@ -252,29 +252,36 @@ void expect_same_as_model(const Bytes& image, std::uint32_t offset) {
 // Random command sequences, including every header form and kind, cut off at
 // random places and started at random offsets, against the byte-at-a-time model.
 TEST(Format1Decode, AgreesWithTheModelOnRandomImages) {
-  for (std::uint32_t seed = 0; seed < 600; ++seed) {
+  for (std::uint32_t seed = 0; seed < 500; ++seed) {
     SCOPED_TRACE(seed);
     testing::SampleRng rng(seed);
     Bytes image;
     if (seed % 3 == 0) {
       image = testing::small_alphabet(rng, rng.between(1, 400), 256);
+      // Mostly end within the image: a stream that runs past its end goes on
+      // to the output limit, which the model takes long to get to.
+      if (rng.chance(75)) image.push_back(0xFF);
     } else {
-      // Commands with random headers and operands, mostly short.
+      // Commands with random headers and operands.
       const std::uint32_t commands = rng.between(1, 60);
       for (std::uint32_t i = 0; i < commands; ++i) {
         std::uint8_t h = rng.byte();
         if (h == 0xFF) h = 0xFE;
         image.push_back(h);
-        if (h >= 0xE0) image.push_back(rng.chance(80) ? rng.between(0, 40) : rng.byte());
+        std::uint32_t length = (h & 0x1F) + 1;
+        if (h >= 0xE0) {
+          image.push_back(rng.byte());
+          length = (h & 3) * 256 + image.back() + 1;
+        }
         const std::uint32_t kind = h >= 0xE0 ? (h >> 2) & 7 : h >> 5;
-        std::uint32_t operands = kind == 0 ? rng.between(0, 40) : kind == 1 || kind == 3 ? 1 : 2;
+        const std::uint32_t operands = kind == 0 ? length : kind == 1 || kind == 3 ? 1 : 2;
         for (std::uint32_t k = 0; k < operands; ++k) {
           // Back-reference offsets mostly within the output so far.
           image.push_back(kind >= 4 && k == 0 && rng.chance(85) ? 0 : rng.byte());
         }
       }
-      if (rng.chance(80)) image.push_back(0xFF);
-      if (rng.chance(30)) image.resize(rng.between(1, static_cast<std::uint32_t>(image.size())));
+      if (rng.chance(90)) image.push_back(0xFF);
+      if (rng.chance(15)) image.resize(rng.between(1, static_cast<std::uint32_t>(image.size())));
     }
     const std::uint32_t offset = rng.chance(90) ? 0 : rng.between(0, static_cast<std::uint32_t>(image.size()) + 3);
     expect_same_as_model(image, offset);
