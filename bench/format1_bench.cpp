@@ -68,6 +68,7 @@ Bytes mutated_copies(std::uint32_t size, std::uint32_t block) {
 Bytes sample(const std::string& kind, std::uint32_t size) {
   SampleRng rng(42);
   if (kind == "tiles") return tilvex::testing::tile_graphics(rng, size);
+  if (kind == "dense_tiles") return tilvex::testing::tile_graphics(rng, size, 6);
   if (kind == "runs") return tilvex::testing::byte_runs(rng, size, 200);
   if (kind == "zeros") return Bytes(size, 0);
   if (kind == "mixture") return tilvex::testing::mixture(rng, size);
@@ -118,6 +119,7 @@ void decode(benchmark::State& state, const std::string& kind) {
 #define SIZES ->Arg(2048)->Arg(8192)->Arg(65536)
 
 BENCHMARK_CAPTURE(decode, tiles, std::string("tiles")) SIZES;
+BENCHMARK_CAPTURE(decode, dense_tiles, std::string("dense_tiles")) SIZES;
 BENCHMARK_CAPTURE(decode, runs, std::string("runs"))->Arg(65536);
 BENCHMARK_CAPTURE(decode, zeros, std::string("zeros"))->Arg(65536);
 BENCHMARK_CAPTURE(decode, mixture, std::string("mixture"))->Arg(65536);
@@ -125,6 +127,7 @@ BENCHMARK_CAPTURE(decode, periodic, std::string("periodic"))->Arg(65536);
 BENCHMARK_CAPTURE(decode, two_values, std::string("two_values"))->Arg(65536);
 
 BENCHMARK_CAPTURE(encode, tiles, std::string("tiles")) SIZES;
+BENCHMARK_CAPTURE(encode, dense_tiles, std::string("dense_tiles")) SIZES;
 BENCHMARK_CAPTURE(encode, runs, std::string("runs"))->Arg(65536);
 BENCHMARK_CAPTURE(encode, zeros, std::string("zeros"))->Arg(65536);
 BENCHMARK_CAPTURE(encode, mixture, std::string("mixture"))->Arg(65536);

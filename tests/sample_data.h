@@ -56,15 +56,16 @@ inline Bytes periodic(SampleRng& rng, std::uint32_t size, std::uint32_t period, 
 
 // Planar 4-bit tiles (32 bytes each, 16 to a band of 8 pixel rows) of a
 // picture 128 pixels wide drawn from filled and outlined ellipses, shaded
-// rectangles, lines and a little noise. size is rounded down to 512 bytes.
-inline Bytes tile_graphics(SampleRng& rng, std::uint32_t size) {
+// rectangles, lines and a little noise. size is rounded down to 512 bytes;
+// density scales the number of shapes (1 leaves most of the picture empty).
+inline Bytes tile_graphics(SampleRng& rng, std::uint32_t size, std::uint32_t density = 1) {
   const std::uint32_t rows = std::max<std::uint32_t>(1, size / 512);
   const int width = 128, height = static_cast<int>(8 * rows);
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height, 0);
   auto put = [&](int x, int y, std::uint8_t c) {
     if (x >= 0 && x < width && y >= 0 && y < height) pixels[static_cast<std::size_t>(y) * width + x] = c;
   };
-  const int shapes = 2 + height / 12;
+  const int shapes = 2 + height * static_cast<int>(density) / 12;
   for (int s = 0; s < shapes; ++s) {
     const int cx = static_cast<int>(rng.between(0, width - 1));
     const int cy = static_cast<int>(rng.between(0, height - 1));

@@ -206,7 +206,7 @@ class RepeatFinder {
   // Bytes of memory init needs for a source of size bytes.
   static std::size_t memory_needed(std::uint32_t size) {
     if (size < kMinRepeat + 1) return 0;  // no position has an earlier repeat
-    return prefix_bytes(size) + kChains * head_bytes(size) + (kChains + 2) * link_bytes(size);
+    return (kChains + (1u << kLevel0Spread)) * head_bytes(size) + (kChains + 2) * link_bytes(size);
   }
 
   // Lays the chains out in memory (memory_needed bytes, aligned for 64-bit
@@ -216,11 +216,9 @@ class RepeatFinder {
     size_ = size;
     if (memory_needed(size) == 0) return;
     bits_ = table_bits(size);
-    prefix_ = reinterpret_cast<std::uint64_t*>(memory);
-    memory += prefix_bytes(size);
     for (std::uint32_t k = 0; k < kChains; ++k) {
       chains_[k].head = reinterpret_cast<std::uint16_t*>(memory);
-      memory += head_bytes(size);
+      memory += head_bytes(size) << (k == 0 ? kLevel0Spread : 0);
       chains_[k].next = reinterpret_cast<std::uint16_t*>(memory);
       memory += link_bytes(size);
     }
@@ -228,6 +226,7 @@ class RepeatFinder {
       chains_[k].start = reinterpret_cast<std::uint16_t*>(memory);
       memory += link_bytes(size);
     }
+    tail_ = reinterpret_cast<std::uint16_t*>(memory);
   }
 
   // The longest repeat of p of at least need bytes among the earlier
@@ -253,7 +252,10 @@ class RepeatFinder {
         if (e - runs.start[e] < length) continue;
         c = e - length;
         if (c >= p) return walk.found;
-        if (consider(walk, c)) {
+        // Unless the bucket is shared with another key, c starts the same
+        // `length` bytes as p; the comparison can begin after them.
+        if (source_[c] != source_[p] || source_[c + 1] != source_[p + 1]) continue;
+        if (consider(walk, c, length)) {
           if (walk.done) return walk.found;
           break;  // carry on from c in a level's chain
         }
@@ -284,6 +286,9 @@ class RepeatFinder {
   static constexpr std::uint32_t kRunChain = kLevels;       // runs of one byte
   static constexpr std::uint32_t kPairChain = kLevels + 1;  // runs of a pair of bytes
   static constexpr std::uint32_t kChains = kLevels + 2;
+  // Level 0, which nearly every search starts on, gets 1 << kLevel0Spread
+  // times as many buckets, so that its chains rarely hold other keys.
+  static constexpr std::uint32_t kLevel0Spread = 2;
 
   struct Chains {
     std::uint16_t* head = nullptr;   // per bucket, the earliest entry
@@ -302,13 +307,13 @@ class RepeatFinder {
     bool done = false;         // a repeat reached the reach
   };
 
-  // Compares candidate c with p. Returns true when the walk has to move on
-  // differently: it is done, or it has moved to a sparser level, on whose
-  // chain c lies.
-  bool consider(Walk& walk, std::uint32_t c) {
+  // Compares candidate c with p, whose first `known` bytes are known to agree.
+  // Returns true when the walk has to move on differently: it is done, or it
+  // has moved to a sparser level, on whose chain c lies.
+  bool consider(Walk& walk, std::uint32_t c, std::uint32_t known = 0) {
     const std::uint8_t* const s = source_;
     if (!agrees_at(s + c, s + walk.p, walk.best)) return false;
-    const std::uint32_t m = common_length(s + c, s + walk.p, walk.reach);
+    const std::uint32_t m = known + common_length(s + c + known, s + walk.p + known, walk.reach - known);
     if (m <= walk.best) return false;
     walk.best = m;
     walk.found = {m, c};
@@ -331,7 +336,7 @@ class RepeatFinder {
   // Builds level k when the walks since the last build have cost about as
   // much as a build; every walk stays exact either way.
   bool afford_level(std::uint32_t k) {
-    if (walked_ < size_ / 2) return false;
+    if (walked_ < size_ * 2) return false;
     build_level(k);
     walked_ = 0;
     return true;
@@ -341,7 +346,6 @@ class RepeatFinder {
   static std::uint32_t table_bits(std::uint32_t size) {
     return std::max(8u, static_cast<std::uint32_t>(std::bit_width(size - 1)));
   }
-  static std::size_t prefix_bytes(std::uint32_t size) { return (std::size_t{size} + 1) * sizeof(std::uint64_t); }
   static std::size_t head_bytes(std::uint32_t size) { return (std::size_t{1} << table_bits(size)) * sizeof(std::uint16_t); }
   static std::size_t link_bytes(std::uint32_t size) { return std::size_t{size} * sizeof(std::uint16_t); }
 
@@ -364,13 +368,25 @@ class RepeatFinder {
     return static_cast<std::uint32_t>(h >> (64 - bits_));
   }
 
-  // The bucket of the level-k prefix at i: on level 0 a hash of its four
-  // bytes, above it a polynomial hash of its bytes taken from the prefix
-  // hashes. Equal bytes give equal buckets; the odd unequal pair sharing one
-  // only costs a comparison.
+  // The bucket of the level-k prefix at i: up to 16 bytes a hash of its
+  // bytes loaded whole, above that the polynomial hash sum(S[i + j] * kBase^j)
+  // of its bytes, scrambled. Equal bytes give equal buckets; the odd unequal
+  // pair sharing one only costs a comparison.
   std::uint32_t bucket(std::uint32_t i, std::uint32_t k) const {
-    if (k == 0) return (load32(source_ + i) * 0x9E3779B1u) >> (32 - bits_);
-    return scramble(prefix_[i + kWidth[k]] - prefix_[i] * power_[k]);
+    const std::uint8_t* const s = source_ + i;
+    switch (k) {
+      case 0: return level0_bucket(i);
+      case 1: return scramble(load64(s));
+      case 2: return scramble(load64(s) * 0x9E3779B97F4A7C15ull + load64(s + 8));
+      default: break;
+    }
+    std::uint64_t h = 0;
+    for (std::uint32_t j = kWidth[k]; j-- > 0;) h = h * kBase + s[j];
+    return scramble(h);
+  }
+
+  std::uint32_t level0_bucket(std::uint32_t i) const {
+    return (load32(source_ + i) * 0x9E3779B1u) >> (32 - bits_ - kLevel0Spread);
   }
 
   // The bucket of a run ending at e: its last byte and the two bytes after
@@ -382,25 +398,57 @@ class RepeatFinder {
   }
 
   // Chains every position that has kWidth[k] bytes after it, in increasing
-  // order, the earliest at the head of its chain.
+  // order, the earliest at the head of its chain. Above 16 bytes the hash
+  // rolls from each position to the one before it.
   void build_level(std::uint32_t k) {
-    if (k != 0 && !prefix_ready_) {
-      prefix_[0] = 0;
-      for (std::uint32_t i = 0; i < size_; ++i) prefix_[i + 1] = prefix_[i] * kBase + source_[i];
-      prefix_ready_ = true;
-    }
-    std::uint64_t power = 1;
-    for (std::uint32_t j = 0; j < kWidth[k]; ++j) power *= kBase;
-    power_[k] = power;
+    const std::uint32_t width = kWidth[k];
     const Chains& chains = chains_[k];
-    std::fill_n(chains.head, std::size_t{1} << bits_, kNone);
-    const std::uint32_t count = size_ >= kWidth[k] ? size_ - kWidth[k] + 1 : 0;
-    for (std::uint32_t i = count; i-- > 0;) {
-      const std::uint32_t b = bucket(i, k);
+    std::fill_n(chains.head, std::size_t{1} << (bits_ + (k == 0 ? kLevel0Spread : 0)), kNone);
+    built_[k] = true;
+    if (size_ < width) return;
+    auto link = [&chains](std::uint32_t i, std::uint32_t b) {
       chains.next[i] = chains.head[b];
       chains.head[b] = static_cast<std::uint16_t>(i);
+    };
+    if (width <= 16) {
+      for (std::uint32_t i = size_ - width + 1; i-- > 0;) link(i, bucket(i, k));
+      return;
     }
-    built_[k] = true;
+    const std::uint8_t* const s = source_;
+    std::uint64_t power = 1;  // kBase^width
+    for (std::uint32_t j = 0; j < width; ++j) power *= kBase;
+    std::uint32_t i = size_ - width;
+    std::uint64_t h = 0;
+    for (std::uint32_t j = width; j-- > 0;) h = h * kBase + s[i + j];
+    for (;;) {
+      link(i, scramble(h));
+      if (i == 0) break;
+      --i;
+      h = s[i] + kBase * h - s[i + width] * power;
+    }
+  }
+
+  // The first position from `from` on where a run of period 1 or 2 begins
+  // that is at least period + 2 bytes long (S[a] = S[a + period] and
+  // S[a + 1] = S[a + 1 + period]), or the source size when there is none.
+  // Skips 7 positions at a time while none begins.
+  std::uint32_t next_run(std::uint32_t from, std::uint32_t period) const {
+    const std::uint8_t* const s = source_;
+    const std::uint32_t n = size_;
+    std::uint32_t a = from;
+    if constexpr (kLittleEndian) {
+      constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+      for (; a + period + 8 <= n; a += 7) {
+        const std::uint64_t x = load64(s + a) ^ load64(s + a + period);  // byte j: S[a+j] vs S[a+j+period]
+        const std::uint64_t y = x | x >> 8;  // byte j (0 to 6) is 0 when bytes j and j + 1 of x are
+        const std::uint64_t zero = ~(((y & kLow7) + kLow7) | y) & 0x0080808080808080ull;
+        if (zero != 0) return a + first_difference(zero);
+      }
+    }
+    for (; a + period + 1 < n; ++a) {
+      if (s[a] == s[a + period] && s[a + 1] == s[a + 1 + period]) return a;
+    }
+    return n;
   }
 
   // Chains the maximal runs that a fill could cover (a byte repeated at least
@@ -413,21 +461,24 @@ class RepeatFinder {
     const std::uint32_t n = size_;
     const Chains& chains = chains_[k];
     std::fill_n(chains.head, std::size_t{1} << bits_, kNone);
+    std::fill_n(tail_, std::size_t{1} << bits_, kNone);
     const bool pairs = k == kPairChain;
     const std::uint32_t period = pairs ? 2 : 1;
-    const std::uint32_t shortest = pairs ? kMinWordFill : kMinByteFill;
     const std::uint32_t after = pairs ? 1 : 2;  // bytes after the run in its key
-    for (std::uint32_t e = n; e >= period;) {
-      std::uint32_t a = e - period;
-      while (a > 0 && s[a - 1] == s[a - 1 + period]) --a;
-      if (e - a >= shortest && e + after <= n && e < kNone && (!pairs || s[a] != s[a + 1])) {
+    for (std::uint32_t a = next_run(0, period); a < n; a = next_run(a, period)) {
+      const std::uint32_t e = a + period + common_length(s + a + period, s + a, n - a - period);
+      if (e + after <= n && e < kNone && (!pairs || s[a] != s[a + 1])) {
         const std::uint32_t b = run_bucket(k, e);
-        chains.next[e] = chains.head[b];
-        chains.head[b] = static_cast<std::uint16_t>(e);
+        chains.next[e] = kNone;
         chains.start[e] = static_cast<std::uint16_t>(a);
+        if (tail_[b] == kNone) {
+          chains.head[b] = static_cast<std::uint16_t>(e);
+        } else {
+          chains.next[tail_[b]] = static_cast<std::uint16_t>(e);
+        }
+        tail_[b] = static_cast<std::uint16_t>(e);
       }
-      e = a + period - 1;
-      if (e == 0) break;
+      a = e - period + 1;  // where the next run can begin at the earliest
     }
     built_[k] = true;
   }
@@ -435,11 +486,9 @@ class RepeatFinder {
   const std::uint8_t* source_ = nullptr;
   std::uint32_t size_ = 0;
   std::uint32_t bits_ = 0;
-  std::uint64_t* prefix_ = nullptr;  // prefix_[i]: hash of the first i bytes
   Chains chains_[kChains] = {};
-  std::uint64_t power_[kLevels] = {};  // kBase to the power of each level's width
+  std::uint16_t* tail_ = nullptr;  // while run chains are built: per bucket, the latest entry
   bool built_[kChains] = {};
-  bool prefix_ready_ = false;
   std::uint32_t walked_ = 0;  // chain entries visited since the last level was built
 };
 
