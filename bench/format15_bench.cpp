@@ -1,0 +1,98 @@
+// Speed of format 15 decoding and encoding on generated tile graphics of 2, 8
+// and 16 tile rows, in several kinds: flat areas, shapes whose edges move from
+// row to row, dithering, noise, and more colours than the table holds. Bytes
+// processed are bytes of tile data.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "codec/format15.h"
+#include "rom/image.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+enum Kind { Flat, MovingEdges, Dithered, Noise, ManyColours, kKinds };
+const char* const kKindNames[kKinds] = {"flat", "moving edges", "dithered", "noise",
+                                        "many colours"};
+
+std::uint8_t pixel(Kind kind, int x, int y, std::mt19937& rng) {
+  switch (kind) {
+    case Flat:  // a few rectangles
+      return static_cast<std::uint8_t>((x < 40 ? 1 : x < 100 ? 5 : 9) + (y / 24) % 2);
+    case MovingEdges: {  // a disc and a slanted band
+      const double dx = x - 64, dy = y - 40;
+      if (dx * dx + dy * dy < 900) return 12;
+      return static_cast<std::uint8_t>((x + y / 2) / 20 % 3 == 0 ? 3 : 0);
+    }
+    case Dithered:  // checkerboard shading between bands
+      return static_cast<std::uint8_t>((x + y) % 2 == 0 ? 2 + x / 32 : 6 + y / 32 % 4);
+    case Noise:
+      return static_cast<std::uint8_t>(rng() % 16);
+    case ManyColours:  // twelve colours in bands whose edges move
+      return static_cast<std::uint8_t>(1 + ((x + static_cast<int>(8 * std::sin(y / 5.0))) / 11) % 12);
+    default:
+      return 0;
+  }
+}
+
+Bytes tile_graphics(Kind kind, std::uint32_t tile_rows) {
+  std::mt19937 rng(kind);
+  Bytes tiles(512 * tile_rows, 0);
+  for (int y = 0; y < static_cast<int>(8 * tile_rows); ++y) {
+    for (int x = 0; x < 128; ++x) {
+      std::uint8_t* tile = &tiles[32 * ((y / 8) * 16 + x / 8)];
+      const int r = y % 8, bit = 7 - x % 8;
+      const unsigned colour = pixel(kind, x, y, rng) & 15;
+      tile[2 * r] |= static_cast<std::uint8_t>((colour & 1) << bit);
+      tile[2 * r + 1] |= static_cast<std::uint8_t>(((colour >> 1) & 1) << bit);
+      tile[16 + 2 * r] |= static_cast<std::uint8_t>(((colour >> 2) & 1) << bit);
+      tile[17 + 2 * r] |= static_cast<std::uint8_t>(((colour >> 3) & 1) << bit);
+    }
+  }
+  return tiles;
+}
+
+void BM_Format15Decode(benchmark::State& state) {
+  const auto kind = static_cast<Kind>(state.range(0));
+  const auto rows = static_cast<std::uint32_t>(state.range(1));
+  const Bytes tiles = tile_graphics(kind, rows);
+  Bytes stream(0x10000);
+  const std::uint32_t length =
+      tilvex::format15_encode(tiles.data(), stream.data(), 512 * rows, 0x10000, rows);
+  tilvex::RomImage image;
+  image.size = length;
+  image.data = tilvex::allocate_bytes(length);
+  std::memcpy(image.data.get(), stream.data(), length);
+
+  Bytes out(0x10000);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(tilvex::format15_decode(&image, out.data(), 0, 0x10000, rows, nullptr));
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 512 * rows);
+  state.SetLabel(std::string(kKindNames[kind]) + ", stream " + std::to_string(length) + " bytes");
+}
+BENCHMARK(BM_Format15Decode)->ArgsProduct({{Flat, MovingEdges, Dithered, Noise, ManyColours}, {2, 8, 16}});
+
+void BM_Format15Encode(benchmark::State& state) {
+  const auto kind = static_cast<Kind>(state.range(0));
+  const auto rows = static_cast<std::uint32_t>(state.range(1));
+  const Bytes tiles = tile_graphics(kind, rows);
+  Bytes stream(0x10000);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        tilvex::format15_encode(tiles.data(), stream.data(), 512 * rows, 0x10000, rows));
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 512 * rows);
+  state.SetLabel(kKindNames[kind]);
+}
+BENCHMARK(BM_Format15Encode)->ArgsProduct({{Flat, MovingEdges, Dithered, Noise, ManyColours}, {2, 8, 16}});
+
+}  // namespace

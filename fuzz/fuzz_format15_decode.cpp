@@ -1,0 +1,64 @@
+// Fuzzes the format 15 decoder on arbitrary images, offsets, row counts and
+// max sizes. The input's first bytes choose the call, the rest is the image.
+// Every buffer is exactly as large as the call may use, so any stray access
+// shows under the address sanitizer. A stream that decodes is re-encoded and
+// must decode to the same tiles.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "codec/format15.h"
+#include "rom/image.h"
+
+namespace {
+
+std::uint32_t take32(const std::uint8_t*& data, std::size_t& size) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < 4 && size > 0; ++i, ++data, --size) value |= std::uint32_t{*data} << (8 * i);
+  return value;
+}
+
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace tilvex;
+  const std::uint32_t choice = take32(data, size);
+  // Mostly offsets inside or just past the image, sometimes anywhere.
+  std::uint32_t offset = take32(data, size);
+  if ((choice & 0x100) == 0) offset %= static_cast<std::uint32_t>(size + 8);
+  // Mostly the sizes the program uses, sometimes anything, including counts
+  // whose product with 512 overflows.
+  const std::uint32_t rows = (choice & 0x200) ? take32(data, size) : (choice & 0xFF) % 44;
+  const std::uint32_t max_size = (choice & 0x400) ? (choice >> 16) : 0x10000;
+
+  RomImage image;
+  image.size = static_cast<std::uint32_t>(size);
+  image.data = allocate_bytes(size);
+  if (size > 0) std::memcpy(image.data.get(), data, size);
+
+  std::vector<std::uint8_t> out(max_size);
+  std::uint32_t end = 0;
+  const std::uint32_t decoded =
+      format15_decode(&image, max_size ? out.data() : nullptr, offset, max_size, rows, &end);
+  check(decoded == 0 || (rows <= kFormat15MaxDecodeRows && decoded == 512 * rows));
+  check(image.position <= (offset < image.size ? image.size : offset));
+  if (decoded == 0 || max_size < decoded || rows > kFormat15MaxEncodeRows) return 0;
+
+  std::vector<std::uint8_t> tiles(out.begin(), out.begin() + decoded);
+  std::vector<std::uint8_t> stream(0x10000);
+  const std::uint32_t length = format15_encode(tiles.data(), stream.data(), decoded, 0x10000, rows);
+  check(length > 0);
+  RomImage again;
+  again.size = length;
+  again.data = allocate_bytes(length);
+  std::memcpy(again.data.get(), stream.data(), length);
+  std::vector<std::uint8_t> back(decoded);
+  check(format15_decode(&again, back.data(), 0, decoded, rows, &end) == decoded);
+  check(back == tiles && end == length);
+  return 0;
+}

@@ -1,0 +1,206 @@
+// Format 15 decoding: known streams, the tile-row limits, malformed streams,
+// streams running past the image end, and streams from a writer that makes
+// choices the encoder never makes.
+#include <gtest/gtest.h>
+
+#include "codec/format15.h"
+#include "format15_pictures.h"
+
+namespace tilvex::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr std::uint32_t kUnset = 0xDEADBEEF;
+
+struct Decoded {
+  std::uint32_t size;
+  Bytes out;
+  std::uint32_t end;
+  std::uint32_t image_position;
+};
+
+Decoded decode(RomImage& image, std::uint32_t offset, std::uint32_t tile_rows,
+               std::uint32_t max_size = 0x10000) {
+  Decoded d{0, Bytes(0x10000, 0xEE), kUnset, 0};
+  d.size = format15_decode(&image, d.out.data(), offset, max_size, tile_rows, &d.end);
+  d.image_position = image.position;
+  return d;
+}
+
+void expect_tiles(const Decoded& d, const Picture& picture) {
+  const Bytes tiles = tiles_from_picture(picture);
+  ASSERT_EQ(d.size, tiles.size());
+  EXPECT_TRUE(std::equal(tiles.begin(), tiles.end(), d.out.begin()));
+  EXPECT_EQ(d.out[tiles.size()], 0xEE);
+}
+
+TEST(Format15Decode, KnownStreams) {
+  for (const auto& [stream, picture] : {std::pair{kZeroStream, Picture(1024, 0)},
+                                        std::pair{kHalfStream, half_picture()},
+                                        std::pair{kMovingStream, moving_picture()}}) {
+    RomImage image = image_holding(stream, 7);
+    const Decoded d = decode(image, 7, 1);
+    expect_tiles(d, picture);
+    EXPECT_EQ(d.end, 7 + stream.size());
+    EXPECT_EQ(d.image_position, 7 + stream.size());
+  }
+}
+
+TEST(Format15Decode, MovingBoundaryRowsAreTheseCommands) {
+  StreamBuilder s({3, 9, 0, 0, 0, 0, 0});
+  s.row(false).fill(64, 1).fill(64, 0);   // 9 on the right, 3 on the left
+  s.row(true).extend(4).keep(1);          // boundary 64 -> 60
+  s.row(true).cut(6).extend(65);          // boundary 60 -> 66
+  for (int i = 0; i < 5; ++i) s.row(true).keep(2);
+  EXPECT_EQ(s.bytes(), kMovingStream);
+}
+
+TEST(Format15Decode, TileRowLimits) {
+  struct Case { std::uint32_t rows, result; bool reads; };
+  for (const Case c : {Case{0, 0, true}, Case{42, 42 * 512, true}, Case{43, 0, false},
+                       Case{0x20000000, 0, false}, Case{0xFFFFFFFF, 0, false}}) {
+    SCOPED_TRACE(c.rows);
+    RomImage image = image_holding(Bytes(4, 0), 3, 0);  // all zero bits: rows of colour 0
+    const Decoded d = decode(image, 3, c.rows);
+    EXPECT_EQ(d.size, c.result);
+    EXPECT_TRUE(std::all_of(d.out.begin(), d.out.begin() + c.result, [](auto b) { return b == 0; }));
+    EXPECT_EQ(d.out[c.result], 0xEE);
+    // Zero bits: every pixel row is a fill-only row of 128 one-pixel fills, 513 bits.
+    const std::uint32_t bits = c.rows * 8 * 513;
+    EXPECT_EQ(d.end, c.reads ? 3 + 4 + (bits > 4 ? (bits - 4 + 7) / 8 : 0) : kUnset);
+    EXPECT_EQ(d.image_position, c.reads ? 3 + 4 : 0x1234u);
+  }
+}
+
+TEST(Format15Decode, OptionalArguments) {
+  RomImage image = image_holding(kHalfStream, 0);
+  const Decoded clipped = decode(image, 0, 1, 5);
+  EXPECT_EQ(clipped.size, 512u);
+  const Bytes tiles = tiles_from_picture(half_picture());
+  EXPECT_TRUE(std::equal(tiles.begin(), tiles.begin() + 5, clipped.out.begin()));
+  EXPECT_EQ(clipped.out[5], 0xEE);
+
+  EXPECT_EQ(format15_decode(&image, nullptr, 0, 0x10000, 1, nullptr), 512u);
+  EXPECT_EQ(image.position, kHalfStream.size());
+  Bytes out(16, 0xEE);
+  EXPECT_EQ(format15_decode(nullptr, out.data(), 0, 16, 1, nullptr), 0u);
+  EXPECT_EQ(out, Bytes(16, 0xEE));
+}
+
+// Each stream ends with its last command; the image goes on with other bytes.
+// Accepted streams are completed with rows of colour 0.
+TEST(Format15Decode, MalformedStreamsStopWhereTheyFail) {
+  const std::array<std::uint8_t, 7> table{3, 9, 0, 0, 0, 0, 0};
+  auto two_runs = [&] { return StreamBuilder(table).row(false).fill(64, 1).fill(64, 0); };
+  struct Case { const char* name; StreamBuilder stream; int rows; bool accepted; };
+  Case cases[] = {
+      {"eight count pairs", StreamBuilder(table).row(false).bit(1).bit(1).bit(1).bit(1).bit(1)
+                                .bit(1).bit(1).bit(1).bit(1).bit(1).bit(1).bit(1).bit(1).bit(1).bit(1).bit(1), 1, false},
+      {"seven count pairs", StreamBuilder(table).row(false).fill(128, 2), 1, true},
+      {"fill past column 0", StreamBuilder(table).row(false).fill(64, 0).fill(65, 7, 12), 1, false},
+      {"fill to column 0", StreamBuilder(table).row(false).fill(64, 0).fill(64, 7, 12), 1, true},
+      {"keep past column 0", StreamBuilder(table).row(true).keep(2), 1, false},
+      {"keep to column 0", StreamBuilder(table).row(true).keep(1), 1, true},
+      {"extend without a left neighbour", StreamBuilder(table).row(true).extend(1), 1, false},
+      {"extend past column 0", two_runs().row(true).extend(65), 2, false},
+      {"extend to column 0", two_runs().row(true).extend(64), 2, true},
+      {"cut past column 127", StreamBuilder(table).row(true).cut(129), 1, false},
+      {"cut to column 127", StreamBuilder(table).row(true).cut(128).keep(1), 1, true},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.accepted)
+      for (int row = c.rows; row < 8; ++row) c.stream.row(false).fill(128, 2);
+    const Bytes& stream = c.stream.bytes();
+    RomImage image = image_holding(stream, 100);
+    const Decoded d = decode(image, 100, 1);
+    EXPECT_EQ(d.size, c.accepted ? 512u : 0u);
+    if (!c.accepted) {
+      EXPECT_EQ(d.out[0], 0xEE);
+    }
+    EXPECT_EQ(d.end, 100 + stream.size());
+    EXPECT_EQ(d.image_position, 100 + stream.size());
+  }
+}
+
+// Bytes past the image end read as 0: eight fill-only rows of 128 one-pixel
+// fills of table entry 0, 4 bits each, 513 bytes after the header.
+TEST(Format15Decode, StreamsPastTheImageEnd) {
+  struct Case { Bytes image; std::uint32_t offset; std::uint8_t colour; std::uint32_t end, position; };
+  for (const Case& c : {Case{{0x21, 0x43}, 0, 1, 517, 2},  // half a header
+                        Case{{0x21, 0x43}, 1000, 0, 1517, 1000},
+                        Case{{0x21, 0x43}, 0xFFFFFFFE, 0, 515, 0xFFFFFFFE}}) {
+    SCOPED_TRACE(c.offset);
+    RomImage image = image_holding(c.image, 0, 0);
+    const Decoded d = decode(image, c.offset, 1);
+    expect_tiles(d, Picture(1024, c.colour));
+    EXPECT_EQ(d.end, c.end);
+    EXPECT_EQ(d.image_position, c.position);
+  }
+}
+
+// A writer with a random colour table that picks at random between fill-only
+// and reference-mode rows, splits fills, uses colour index 7 for colours in
+// the table, keeps, extends and cuts runs where it may.
+Bytes varied_stream(const Picture& picture, std::mt19937& rng) {
+  std::array<std::uint8_t, 7> table;
+  for (auto& colour : table) colour = static_cast<std::uint8_t>(rng() % 16);
+  StreamBuilder s(table);
+  std::uint8_t ref[128] = {};  // the decoder's row
+  for (std::size_t y = 0; y < picture.size() / 128; ++y) {
+    const std::uint8_t* R = &picture[y * 128];
+    const bool reference = rng() % 3 != 0;
+    s.row(reference);
+    for (int c = 127; c >= 0;) {
+      const std::uint8_t v = R[c];
+      int rs = c, fs = c;  // left neighbours of the run at c in the picture and the decoder
+      while (rs >= 0 && R[rs] == v) --rs;
+      while (fs >= 0 && ref[fs] == v) --fs;
+      if (!reference || fs == c || rng() % 4 == 0) {
+        const int n = 1 + static_cast<int>(rng() % static_cast<unsigned>(c - rs));
+        std::vector<unsigned> indices{7};
+        for (unsigned i = 0; i < 7; ++i)
+          if (table[i] == v) indices.push_back(i);
+        s.fill(static_cast<unsigned>(n), indices[rng() % indices.size()], v);
+        c -= n;
+      } else if (rs > fs) {
+        s.cut(static_cast<unsigned>(rs - fs));
+        ref[rs] = fs >= 0 ? ref[fs] : 0;
+        c = rs;
+      } else if (rs < fs && rng() % 2 == 0) {
+        const int n = 1 + static_cast<int>(rng() % static_cast<unsigned>(fs - rs));
+        s.extend(static_cast<unsigned>(n));
+        const std::uint8_t covered = ref[fs];
+        c = fs - n;
+        if (c >= 0) ref[c] = covered;
+      } else {  // keep this run and perhaps further runs the picture shares
+        unsigned n = 1;
+        for (c = fs; c >= 0 && rng() % 2 == 0; ++n) {
+          int next = c;
+          while (next >= 0 && ref[next] == ref[c]) --next;
+          if (!std::equal(R + next + 1, R + c + 1, ref + next + 1)) break;
+          c = next;
+        }
+        s.keep(n);
+      }
+    }
+    std::copy(R, R + 128, ref);
+  }
+  return s.bytes();
+}
+
+TEST(Format15Decode, StreamsOfAnotherWriter) {
+  std::mt19937 rng(15);
+  for (int i = 0; i < 400; ++i) {
+    const std::uint32_t rows = 1 + rng() % 4;
+    const Picture picture = random_picture(rng, rows);
+    const Bytes stream = varied_stream(picture, rng);
+    RomImage image = image_holding(stream, 9);
+    const Decoded d = decode(image, 9, rows);
+    ASSERT_NO_FATAL_FAILURE(expect_tiles(d, picture)) << "picture " << i;
+    ASSERT_EQ(d.end, 9 + stream.size());
+  }
+}
+
+}  // namespace
+}  // namespace tilvex::testing
