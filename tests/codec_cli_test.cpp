@@ -110,6 +110,18 @@ TEST(CodecCli, RoundTripsAFileThroughTheExecutable) {
   EXPECT_EQ(unpacked.output, line);
 }
 
+TEST(CodecCli, RoundTripsTilesThroughFormat15) {
+  testing::TempDir dir;
+  testing::SampleRng rng(5);
+  const Bytes tiles = testing::tile_graphics(rng, 8 * 512);
+  testing::write_file(dir.file("tiles.bin"), tiles);
+  const auto packed = codec({"compress", "--format", "15", "tiles.bin", "packed.bin"}, dir);  // 8 rows by default
+  ASSERT_EQ(packed.exit_status, 0) << packed.output;
+  const auto unpacked = codec({"decompress", "--format", "15", "--rows", "8", "packed.bin", "unpacked.bin"}, dir);
+  ASSERT_EQ(unpacked.exit_status, 0) << unpacked.output;
+  EXPECT_EQ(testing::read_file(dir.file("unpacked.bin")), tiles);
+}
+
 TEST(CodecCli, HelpGoesToStandardOutput) {
   testing::TempDir dir;
   const auto help = codec({"--help"}, dir);
