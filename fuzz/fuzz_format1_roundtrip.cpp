@@ -1,6 +1,7 @@
 // Fuzzes the format 1 encoder: every stream decodes back to its input with the
-// end position just past the end marker, encoding in place gives the same
-// stream, and small inputs give exactly the stream of the naive model encoder.
+// end position just past the end marker, encoding in place or with an eager
+// search gives the same stream, and small inputs give exactly the stream of
+// the naive model encoder.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 
 #include "../tests/format1_reference.h"
 #include "codec/format1.h"
+#include "codec/format1_tuning.h"
 #include "common/resources.h"
 
 namespace {
@@ -26,6 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::vector<std::uint8_t> stream(kLimit);
   const std::uint32_t length = tilvex::format1_encode(from, stream.data(), n, kLimit);
+
+  // Building every level of the search at once changes nothing.
+  std::vector<std::uint8_t> eager(kLimit);
+  if (tilvex::format1_encode_tuned(from, eager.data(), n, kLimit, 0) != length) std::abort();
+  if (std::memcmp(eager.data(), stream.data(), length) != 0) std::abort();
 
   std::vector<std::uint8_t> in_place(kLimit, 0);
   std::copy(source.begin(), source.end(), in_place.begin());

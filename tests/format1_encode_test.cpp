@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "codec/format1.h"
+#include "codec/format1_tuning.h"
 #include "format1_reference.h"
 #include "sample_data.h"
 
@@ -191,9 +192,20 @@ TEST(Format1Encode, InPlaceGivesTheSameStream) {
   }
 }
 
+// The stream with every level of the search built as soon as it can be used,
+// which small inputs otherwise rarely get to.
+Bytes encode_eagerly(const Bytes& source) {
+  Bytes out(kLimit, 0xEE);
+  const std::uint8_t none = 0;
+  const std::uint8_t* data = source.empty() ? &none : source.data();
+  out.resize(format1_encode_tuned(data, out.data(), static_cast<std::uint32_t>(source.size()), kLimit, 0));
+  return out;
+}
+
 void expect_matches_reference(const Bytes& source) {
   const auto want = testing::reference_encode(source);
   const Bytes got = encode(source);
+  ASSERT_EQ(encode_eagerly(source), got);
   if (!want) {
     ASSERT_TRUE(got.empty());
     return;
@@ -266,6 +278,7 @@ TEST(Format1Encode, RoundTripsWorstCaseInputs) {
     const Bytes stream = encode(source);
     ASSERT_FALSE(stream.empty());
     EXPECT_EQ(decode_whole(stream), source);
+    EXPECT_EQ(encode_eagerly(source), stream);
   }
 }
 

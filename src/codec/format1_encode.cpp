@@ -18,8 +18,8 @@
 //   and the search looks only for repeats at least `need` bytes long (4, or
 //   long enough to beat the fill). A shorter repeat cannot change the stream.
 // * Level chains. Level k links each position, in increasing order, with the
-//   other positions whose first w bytes (w = 4, 8, 16, 32, 64, 256 or 1024)
-//   hash alike. Every position sharing at least w bytes with p is on p's
+//   other positions whose first w bytes (w = 4, 8, 16, 32, 64 or 256) hash
+//   alike. Every position sharing at least w bytes with p is on p's
 //   chain; a hash collision only costs a comparison.
 // * Run chains. When p starts a run that a byte fill or word fill covers, a
 //   winning repeat must copy a run of the same byte (or pair) that is at least
@@ -36,12 +36,13 @@
 //   agree with p's; comparisons run 8 bytes at a time.
 // * Level 0 is built with the first search, wider levels only once the walks
 //   since the last build have cost about as much as building one, so inputs
-//   with short repeats never pay for them.
+//   with short repeats never pay for them (format1_tuning.h).
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
 #include "codec/format1.h"
+#include "codec/format1_tuning.h"
 #include "common/resources.h"
 #include "common/types.h"
 
@@ -198,9 +199,11 @@ class RepeatFinder {
  public:
   // Prefix lengths of the levels; a level is chosen by the bit width of a
   // length through kLevelOfBitWidth.
-  static constexpr std::uint32_t kLevels = 7;
-  static constexpr std::uint32_t kWidth[kLevels] = {4, 8, 16, 32, 64, 256, 1024};
-  static constexpr std::uint8_t kLevelOfBitWidth[12] = {0, 0, 0, 0, 1, 2, 3, 4, 4, 5, 5, 6};
+  // (A level of 1024 would never be walked: a repeat that long reaches the
+  // reach and ends the search.)
+  static constexpr std::uint32_t kLevels = 6;
+  static constexpr std::uint32_t kWidth[kLevels] = {4, 8, 16, 32, 64, 256};
+  static constexpr std::uint8_t kLevelOfBitWidth[12] = {0, 0, 0, 0, 1, 2, 3, 4, 4, 5, 5, 5};
   static constexpr std::uint16_t kNone = 0xFFFF;  // no position; real positions stay below
 
   // Bytes of memory init needs for a source of size bytes.
@@ -211,9 +214,10 @@ class RepeatFinder {
 
   // Lays the chains out in memory (memory_needed bytes, aligned for 64-bit
   // values); chains are built on first use.
-  void init(const std::uint8_t* source, std::uint32_t size, std::uint8_t* memory) {
+  void init(const std::uint8_t* source, std::uint32_t size, std::uint8_t* memory, std::uint32_t build_budget) {
     source_ = source;
     size_ = size;
+    budget_ = build_budget;
     if (memory_needed(size) == 0) return;
     bits_ = table_bits(size);
     for (std::uint32_t k = 0; k < kChains; ++k) {
@@ -265,7 +269,7 @@ class RepeatFinder {
       // on the lower levels have cost about as much as building them.
       if (!built_[0]) build_level(0);
       std::uint32_t k = level_for(need);
-      while (!built_[k]) --k;
+      while (!built_[k] && !afford_level(k)) --k;
       walk.level = k;
       walk.shared = kWidth[k];
       c = chains_[k].head[bucket(p, k)];
@@ -333,10 +337,10 @@ class RepeatFinder {
     return true;
   }
 
-  // Builds level k when the walks since the last build have cost about as
-  // much as a build; every walk stays exact either way.
+  // Builds level k once the walks since the last build have used up the
+  // budget; every walk stays exact either way.
   bool afford_level(std::uint32_t k) {
-    if (walked_ < size_ * 2) return false;
+    if (walked_ < budget_) return false;
     build_level(k);
     walked_ = 0;
     return true;
@@ -490,6 +494,7 @@ class RepeatFinder {
   std::uint16_t* tail_ = nullptr;  // while run chains are built: per bucket, the latest entry
   bool built_[kChains] = {};
   std::uint32_t walked_ = 0;  // chain entries visited since the last level was built
+  std::uint32_t budget_ = 0;
 };
 
 // The main loop; leaves the stream, end marker included, in out.
@@ -539,6 +544,14 @@ void encode_stream(const std::uint8_t* s, std::uint32_t n, RepeatFinder& finder,
 
 std::uint32_t format1_encode(const std::uint8_t* source, std::uint8_t* destination,
                              std::uint32_t size, std::uint32_t max_size) {
+  // Building a level costs about as much as walking two chain entries per
+  // source byte.
+  return format1_encode_tuned(source, destination, size, max_size, 2 * size);
+}
+
+std::uint32_t format1_encode_tuned(const std::uint8_t* source, std::uint8_t* destination,
+                                   std::uint32_t size, std::uint32_t max_size,
+                                   std::uint32_t build_budget) {
   if (source == nullptr) return 0;
   // Back-reference offsets are 16 bits wide and no stream decodes to more than
   // the output limit, so a larger source has no faithful stream.
@@ -549,7 +562,7 @@ std::uint32_t format1_encode(const std::uint8_t* source, std::uint8_t* destinati
   ByteBuffer memory = allocate_bytes(index_bytes + kOutputLimit);
   if (!memory) return 0;
   RepeatFinder finder;
-  finder.init(source, size, memory.get());
+  finder.init(source, size, memory.get(), build_budget);
   std::uint8_t* const work = memory.get() + index_bytes;
 
   StreamWriter out(work);
