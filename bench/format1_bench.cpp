@@ -51,6 +51,16 @@ Bytes zero_runs(std::uint32_t size) {
   return out;
 }
 
+// Runs of 0x00 and 0xFF taking turns, 3 or 4 bytes long: every run starts a
+// byte fill, and runs of the same key are everywhere.
+Bytes alternating_runs(std::uint32_t size) {
+  SampleRng rng(8);
+  Bytes out;
+  for (bool zero = true; out.size() < size; zero = !zero) out.insert(out.end(), rng.between(3, 4), zero ? 0x00 : 0xFF);
+  out.resize(size);
+  return out;
+}
+
 // One random block repeated with a changed byte in each copy at a random place.
 Bytes mutated_copies(std::uint32_t size, std::uint32_t block) {
   SampleRng rng(6);
@@ -79,6 +89,7 @@ Bytes sample(const std::string& kind, std::uint32_t size) {
   if (kind == "thue_morse") return thue_morse(size);
   if (kind == "fibonacci") return fibonacci_word(size);
   if (kind == "zero_runs") return zero_runs(size);
+  if (kind == "alternating_runs") return alternating_runs(size);
   if (kind == "copies_64") return mutated_copies(size, 64);
   if (kind == "copies_1500") return mutated_copies(size, 1500);
   if (kind == "unrepetitive") return tilvex::testing::unrepetitive(7, size);
@@ -141,6 +152,7 @@ BENCHMARK_CAPTURE(encode, four_values, std::string("four_values"))->Arg(65536);
 BENCHMARK_CAPTURE(encode, thue_morse, std::string("thue_morse"))->Arg(65536);
 BENCHMARK_CAPTURE(encode, fibonacci, std::string("fibonacci"))->Arg(65536);
 BENCHMARK_CAPTURE(encode, zero_runs, std::string("zero_runs"))->Arg(65536);
+BENCHMARK_CAPTURE(encode, alternating_runs, std::string("alternating_runs"))->Arg(65536);
 BENCHMARK_CAPTURE(encode, copies_64, std::string("copies_64"))->Arg(65536);
 BENCHMARK_CAPTURE(encode, copies_1500, std::string("copies_1500"))->Arg(65536);
 
