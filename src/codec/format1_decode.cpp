@@ -1,7 +1,183 @@
+// Format 1 decoder.
+//
+// A stream is a sequence of byte-aligned commands ending with the marker 0xFF.
+// Each command has a one-byte header (kind in bits 7-5, length - 1 in bits 4-0)
+// or, when the top three bits are all set, a two-byte header (kind in bits 4-2,
+// a 10-bit length - 1 in the rest), followed by its operands:
+//
+//   kind 0      direct copy      L bytes taken from the stream as they stand
+//   kind 1      byte fill        v repeated L times
+//   kind 2      word fill        a, b, a, b, ...
+//   kind 3      increasing fill  v, v+1, v+2, ... modulo 256
+//   kinds 4-7   back-reference   L bytes copied one at a time from an absolute
+//                                16-bit offset (high byte first) in the output
+//
+// The stream is read straight out of the cartridge image from a file offset.
+// Rather than calling rom_read for every byte, the decoder reads the image's
+// bytes directly with exactly the clipping rom_read applies: nothing is
+// delivered at or past the end of the image, and a read that straddles the end
+// delivers the bytes up to it. Bytes that are not delivered count as 0, while
+// the read position still advances by the full amount. The image's own
+// position is left where the equivalent rom_seek and rom_read calls would have
+// left it.
+//
+// Output goes into a 65,536-byte work buffer. Direct copies, byte fills and
+// back-references whose source range passes the limit are refused whole; word
+// fills, increasing fills and back-references keep the bytes that fit. Once a
+// byte has been dropped at the limit, decoding ends. A back-reference reads 0
+// from positions not yet produced, as from a cleared buffer.
+#include <algorithm>
+#include <cstring>
+
 #include "codec/format1.h"
+#include "common/resources.h"
+#include "common/types.h"
 
 namespace tilvex {
+namespace {
 
-std::uint32_t format1_decode(RomHandle, std::uint8_t*, std::uint32_t, std::uint32_t, std::uint32_t*) { return 0; }
+constexpr std::uint8_t kEndMarker = 0xFF;
+
+// Reads the stream out of the image bytes with the clipping rules of rom_read.
+class StreamReader {
+ public:
+  StreamReader(const std::uint8_t* data, std::uint32_t size, std::uint32_t start)
+      : data_(data), size_(size), position_(start) {}
+
+  std::uint8_t byte() {
+    ++consumed_;
+    if (position_ < size_) return data_[position_++];
+    return 0;
+  }
+
+  // Reads count bytes into out; the part past the end of the image becomes 0.
+  void bytes(std::uint8_t* out, std::uint32_t count) {
+    consumed_ += count;
+    std::uint32_t delivered = 0;
+    if (position_ < size_) {
+      delivered = std::min(count, size_ - position_);
+      std::memcpy(out, data_ + position_, delivered);
+      position_ += delivered;
+    }
+    std::memset(out + delivered, 0, count - delivered);
+  }
+
+  std::uint32_t image_position() const { return position_; }
+  std::uint32_t consumed() const { return consumed_; }
+
+ private:
+  const std::uint8_t* data_;
+  std::uint32_t size_;
+  std::uint32_t position_;  // as the image's own position would be
+  std::uint32_t consumed_ = 0;
+};
+
+// Copies count bytes from offset to the end of the output one at a time in
+// increasing order, so that a source range running into the bytes being
+// produced repeats them.
+void copy_back_reference(std::uint8_t* work, std::uint32_t out, std::uint32_t offset,
+                         std::uint32_t count) {
+  if (offset >= out) {
+    // Every source byte lies at or beyond the write position, where nothing has
+    // been produced yet.
+    std::memset(work + out, 0, count);
+    return;
+  }
+  std::uint8_t* dst = work + out;
+  const std::uint8_t* src = work + offset;
+  // The distance grows with each chunk: each chunk copies bytes that are all
+  // already in place, which is what the byte-at-a-time copy would read.
+  while (count != 0) {
+    const std::uint32_t chunk = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(dst - src));
+    std::memcpy(dst, src, chunk);
+    dst += chunk;
+    count -= chunk;
+  }
+}
+
+// Runs the command loop; returns the output length.
+std::uint32_t decode_commands(StreamReader& in, std::uint8_t* work) {
+  std::uint32_t out = 0;
+  for (;;) {
+    const std::uint8_t h = in.byte();
+    if (h == kEndMarker) break;
+    std::uint32_t kind;
+    std::uint32_t length;
+    if ((h >> 5) == 7) {
+      const std::uint8_t low = in.byte();
+      kind = (h >> 2) & 7;
+      length = ((h & 3u) << 8 | low) + 1;
+    } else {
+      kind = h >> 5;
+      length = (h & 0x1Fu) + 1;
+    }
+    // Bytes that fit before the output limit; fewer than length means the
+    // rest is dropped and decoding ends after this command.
+    const std::uint32_t room = kOutputLimit - out;
+    switch (kind) {
+      case 0:  // direct copy
+        if (length > room) return out;
+        in.bytes(work + out, length);
+        out += length;
+        break;
+      case 1: {  // byte fill
+        const std::uint8_t v = in.byte();
+        if (length > room) return out;
+        std::memset(work + out, v, length);
+        out += length;
+        break;
+      }
+      case 2: {  // word fill
+        const std::uint8_t a = in.byte();
+        const std::uint8_t b = in.byte();
+        const std::uint32_t n = std::min(length, room);
+        for (std::uint32_t i = 0; i < n; ++i) work[out + i] = (i & 1) ? b : a;
+        out += n;
+        if (n < length) return out;
+        break;
+      }
+      case 3: {  // increasing fill
+        const std::uint8_t v = in.byte();
+        const std::uint32_t n = std::min(length, room);
+        for (std::uint32_t i = 0; i < n; ++i) work[out + i] = static_cast<std::uint8_t>(v + i);
+        out += n;
+        if (n < length) return out;
+        break;
+      }
+      default: {  // back-reference, kinds 4 to 7
+        const std::uint32_t high = in.byte();
+        const std::uint32_t low = in.byte();
+        const std::uint32_t offset = high << 8 | low;
+        if (offset + length > kOutputLimit) return out;
+        const std::uint32_t n = std::min(length, room);
+        copy_back_reference(work, out, offset, n);
+        out += n;
+        if (n < length) return out;
+        break;
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::uint32_t format1_decode(RomHandle image, std::uint8_t* destination,
+                             std::uint32_t file_offset, std::uint32_t max_size,
+                             std::uint32_t* end_position) {
+  if (image == nullptr) return 0;
+  ByteBuffer work = allocate_bytes(kOutputLimit);
+  if (!work) return 0;
+
+  // An image without bytes delivers nothing, like one of size 0.
+  const std::uint32_t size = image->data ? image->size : 0;
+  StreamReader in(image->data.get(), size, file_offset);
+  const std::uint32_t out = decode_commands(in, work.get());
+
+  if (destination != nullptr) std::memcpy(destination, work.get(), std::min(out, max_size));
+  image->position = in.image_position();
+  if (end_position != nullptr) *end_position = file_offset + in.consumed();
+  return out;
+}
 
 }  // namespace tilvex
