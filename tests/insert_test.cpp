@@ -78,6 +78,37 @@ class Insertion : public ::testing::Test {
     return run_settings.insert_address - kStart;
   }
 
+  struct RoomCase {
+    std::uint32_t start;
+    int result;
+    std::string message;  // for a failure
+  };
+
+  // Inserts from each start into a fresh image. A success must end exactly at
+  // the end of the free region and erase nothing; a failure keeps the start
+  // address, and one at the first structure leaves the image untouched.
+  void expect_room_cases(const std::vector<RoomCase>& cases) {
+    const Bytes& original = testing::demo_cartridge(cartridge_size_);
+    for (const RoomCase& c : cases) {
+      std::string output;
+      EXPECT_EQ(insert(c.start, 1, &output), c.result) << hex(c.start, 8);
+      EXPECT_EQ(output, c.message) << hex(c.start, 8);
+      const Bytes image = testing::image_bytes();
+      if (c.result == 1) {
+        EXPECT_EQ(run_settings.insert_address, kEnd);
+        EXPECT_TRUE(std::equal(image.begin() + kEnd, image.end(), original.begin() + kEnd));
+        EXPECT_TRUE(std::equal(image.begin() + kStart, image.begin() + c.start,
+                               original.begin() + kStart));
+      } else {
+        EXPECT_EQ(run_settings.insert_address, c.start);
+        if (c.message.find("0x000") != std::string::npos) {
+          EXPECT_TRUE(image == original) << hex(c.start, 8);
+        }
+      }
+      rom_close();
+    }
+  }
+
   std::uint32_t cartridge_size_ = testing::kMinimumCartridgeSize;
   TempDir dir_;
   std::string cartridge_;
@@ -153,51 +184,31 @@ TEST_F(Insertion, EditedStructuresComeBackOut) {
   }
 }
 
-// Starts placed so that the data ends exactly at the end of the free region
-// or of the cartridge, one byte past either, or past 2^32.
-TEST_F(Insertion, RoomChecksHoldAtTheirLimits) {
+// Starts placed so that the data ends exactly at the end of the free region,
+// one byte past it, or past 2^32.
+TEST_F(Insertion, RoomChecksHoldAtTheEndOfTheFreeRegion) {
   const std::uint32_t total = stored_total();
-  const std::uint32_t size = cartridge_size_;
-  const Bytes& original = testing::demo_cartridge();
-  struct Case {
-    std::uint32_t start;
-    int result;
-    std::string message;  // for a failure
-  };
-  const Case cases[] = {
+  expect_room_cases({
       {kEnd - total, 1, ""},
       {kEnd - total + 1, 0, "Not enough room left in ROM for structure 0x1D8!\n"},
-      // Structure 0x000 is stored plainly, 0x8000 bytes.
-      {size - 0x8000, 0, "Not enough room left in ROM for structure 0x000!\n"},
-      {size - 0x8001, 0, "Not enough room left in ROM for structure 0x001!\n"},
       {0xFFFFFFF0, 0, "Not enough room left in ROM for structure 0x000!\n"},
       {0xFFFF8000, 0, "Not enough room left in ROM for structure 0x000!\n"},
-  };
-  for (const Case& c : cases) {
-    std::string output;
-    EXPECT_EQ(insert(c.start, 1, &output), c.result) << hex(c.start, 8);
-    EXPECT_EQ(output, c.message) << hex(c.start, 8);
-    const Bytes image = testing::image_bytes();
-    if (c.result == 1) {
-      // Ends exactly at the end of the free region: nothing left to erase.
-      EXPECT_EQ(run_settings.insert_address, kEnd);
-      EXPECT_TRUE(std::equal(image.begin() + kEnd, image.end(), original.begin() + kEnd));
-      EXPECT_TRUE(std::equal(image.begin() + kStart, image.begin() + c.start,
-                             original.begin() + kStart));
-    } else {
-      EXPECT_EQ(run_settings.insert_address, c.start);
-      if (c.message.find("0x000") != std::string::npos) {
-        EXPECT_TRUE(image == original) << hex(c.start, 8);
-      }
-    }
-    rom_close();
-  }
+  });
 }
 
 class LargeCartridgeInsertion : public Insertion {
  protected:
   LargeCartridgeInsertion() { cartridge_size_ = 0x400200; }
 };
+
+// Past the free region only the cartridge's size limits: the last byte of the
+// file is never used. Structure 0x000 is stored plainly, 0x8000 bytes.
+TEST_F(LargeCartridgeInsertion, RoomChecksHoldAtTheEndOfTheCartridge) {
+  expect_room_cases({
+      {cartridge_size_ - 0x8000, 0, "Not enough room left in ROM for structure 0x000!\n"},
+      {cartridge_size_ - 0x8001, 0, "Not enough room left in ROM for structure 0x001!\n"},
+  });
+}
 
 TEST_F(LargeCartridgeInsertion, StartPastTheFreeRegionFillsOnAndErasesNothing) {
   const Bytes& original = testing::demo_cartridge(cartridge_size_);
