@@ -81,24 +81,30 @@ class Insertion : public ::testing::Test {
   struct RoomCase {
     std::uint32_t start;
     int result;
-    std::string message;  // for a failure
+    std::string message;     // for a failure
+    std::uint32_t ending = 0;  // for a success
   };
 
-  // Inserts from each start into a fresh image. A success must end exactly at
-  // the end of the free region and erase nothing; a failure keeps the start
-  // address, and one at the first structure leaves the image untouched.
+  // Inserts from each start into a fresh image. A success must end where
+  // expected and change nothing outside the structures and the pointer table;
+  // a failure keeps the start address, and one at the first structure leaves
+  // the image untouched.
   void expect_room_cases(const std::vector<RoomCase>& cases) {
     const Bytes& original = testing::demo_cartridge(cartridge_size_);
+    const std::uint32_t table_end = kPointerTableOffset + 3 * kStructureCount;
     for (const RoomCase& c : cases) {
       std::string output;
       EXPECT_EQ(insert(c.start, 1, &output), c.result) << hex(c.start, 8);
       EXPECT_EQ(output, c.message) << hex(c.start, 8);
       const Bytes image = testing::image_bytes();
       if (c.result == 1) {
-        EXPECT_EQ(run_settings.insert_address, kEnd);
-        EXPECT_TRUE(std::equal(image.begin() + kEnd, image.end(), original.begin() + kEnd));
-        EXPECT_TRUE(std::equal(image.begin() + kStart, image.begin() + c.start,
-                               original.begin() + kStart));
+        EXPECT_EQ(run_settings.insert_address, c.ending) << hex(c.start, 8);
+        for (std::uint32_t o = 0; o < image.size(); ++o) {
+          if ((o >= c.start && o < c.ending) || (o >= kPointerTableOffset && o < table_end)) {
+            continue;
+          }
+          ASSERT_EQ(image[o], original[o]) << hex(c.start, 8) << " at " << hex(o, 6);
+        }
       } else {
         EXPECT_EQ(run_settings.insert_address, c.start);
         if (c.message.find("0x000") != std::string::npos) {
@@ -184,15 +190,24 @@ TEST_F(Insertion, EditedStructuresComeBackOut) {
   }
 }
 
-// Starts placed so that the data ends exactly at the end of the free region,
-// one byte past it, or past 2^32.
-TEST_F(Insertion, RoomChecksHoldAtTheEndOfTheFreeRegion) {
+// Starts placed so that the data ends exactly at the end of the free region
+// or one byte past it, past 2^32, or where the structures would meet the
+// copier header or the pointer table: exactly up to it or one byte into it.
+TEST_F(Insertion, RoomChecksHoldAtTheirLimits) {
   const std::uint32_t total = stored_total();
+  const std::uint32_t table_end = kPointerTableOffset + 3 * kStructureCount;
+  const std::string no_room = "Not enough room left in ROM for structure 0x";
   expect_room_cases({
-      {kEnd - total, 1, ""},
-      {kEnd - total + 1, 0, "Not enough room left in ROM for structure 0x1D8!\n"},
-      {0xFFFFFFF0, 0, "Not enough room left in ROM for structure 0x000!\n"},
-      {0xFFFF8000, 0, "Not enough room left in ROM for structure 0x000!\n"},
+      {kEnd - total, 1, "", kEnd},
+      {kEnd - total + 1, 0, no_room + "1D8!\n"},
+      {0xFFFFFFF0, 0, no_room + "000!\n"},
+      {0xFFFF8000, 0, no_room + "000!\n"},
+      {0x1FF, 0, no_room + "000!\n"},
+      // Structure 0x000 is stored plainly, 0x8000 bytes.
+      {kPointerTableOffset - 0x8000, 0, no_room + "001!\n"},
+      {kPointerTableOffset - 0x7FFF, 0, no_room + "000!\n"},
+      {table_end - 1, 0, no_room + "000!\n"},
+      {table_end, 1, "", table_end + total},
   });
 }
 

@@ -8,7 +8,8 @@
 // Everything happens in the image in memory. Any failure returns 0 before the
 // front end saves, so the cartridge file keeps its content. Room is measured
 // with 64-bit sums: a start address near 2^32 must not wrap around to a small
-// offset and write there.
+// offset and write there. A structure may not cover the copier header or the
+// pointer table either: the pointers written afterwards would cut into it.
 #include "transfer/insert.h"
 
 #include <sys/stat.h>
@@ -123,6 +124,18 @@ std::uint32_t pointer_entry_offset(std::uint32_t index) {
   return 0;
 }
 
+// True when [start, end) would cover the copier header, which has no SNES
+// address, or part of the pointer table, whose rewriting would then cut into
+// the structures just written.
+bool overlaps_reserved(std::uint64_t start, std::uint64_t end) {
+  if (start < kCopierHeaderSize) return true;
+  for (const PointerTableRange& range : pointer_table_ranges) {
+    const std::uint64_t table_end = range.offset + std::uint64_t{3} * range.count;
+    if (start < table_end && end > range.offset) return true;
+  }
+  return false;
+}
+
 bool write_pointer(std::uint32_t index, std::uint32_t file_offset) {
   const std::uint32_t address = file_to_snes(file_offset, kMap32, 1);
   const std::uint8_t entry[3] = {static_cast<std::uint8_t>(address),
@@ -177,7 +190,8 @@ int insert_all(bool combined) {
     // that starts before the end of the free region must not run past it.
     const std::uint64_t end = static_cast<std::uint64_t>(address) + size;
     const bool room = end < run_settings.cartridge_size &&
-                      !(address < free_region_end && end > free_region_end);
+                      !(address < free_region_end && end > free_region_end) &&
+                      !overlaps_reserved(address, end);
     // The image refuses or clips a write it cannot hold; that is no room
     // either, never a structure silently cut short.
     if (!room || rom_write_at(buffer.get(), size, address, 1) != 1 || !write_pointer(i, address)) {
