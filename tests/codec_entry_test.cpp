@@ -24,8 +24,11 @@ struct Sample {
   std::uint32_t index;
   std::uint32_t format;
 };
-constexpr Sample kSamples[] = {{0x015, kFormat1}, {0x0C3, kFormat1}, {0x11E, kFormat15},
-                               {0x190, kFormat15}, {0x194, kFormat15}};
+constexpr Sample kSamples[] = {{0x015, kFormat1},
+                               {0x0C3, kFormat1},
+                               {0x11E, kFormat15},
+                               {0x190, kFormat15},
+                               {0x194, kFormat15}};
 
 std::uint32_t parameter_for(const Sample& sample) {
   return sample.format == kFormat15 ? structure_sizes[sample.index] >> 9 : 0;
@@ -100,8 +103,8 @@ TEST(CodecEntry, DecodesTheStreamAtItsFileOffset) {
     EXPECT_TRUE(std::equal(plain.begin(), plain.end(), decoded.begin())) << sample.index;
 
     std::vector<std::uint8_t> clipped(0x10000, 0xEE);
-    EXPECT_EQ(decompress_block(clipped.data(), offset, 0x40, sample.format,
-                               parameter_for(sample), nullptr),
+    EXPECT_EQ(decompress_block(clipped.data(), offset, 0x40, sample.format, parameter_for(sample),
+                               nullptr),
               size);
     EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + 0x40, clipped.begin()));
     EXPECT_EQ(clipped[0x40], 0xEE);

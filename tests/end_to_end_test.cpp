@@ -59,8 +59,8 @@ TEST(EndToEnd, ExtractInsertExtractInEveryInsertionMode) {
     bool erases;
     bool waits;
   };
-  for (const Mode& mode : {Mode{"1", true, true}, Mode{"11", false, true},
-                           Mode{"101", true, false}}) {
+  for (const Mode& mode :
+       {Mode{"1", true, true}, Mode{"11", false, true}, Mode{"101", true, false}}) {
     write_file(dir.file("demo.smc"), original);
     const testing::ProcessResult run =
         run_process(TILVEX_EXE, {mode.word, "120200", "demo.smc", "AllGFX.bin"}, dir.path());
@@ -68,9 +68,8 @@ TEST(EndToEnd, ExtractInsertExtractInEveryInsertionMode) {
     const std::uint32_t ending = reported_ending(run.output);
     ASSERT_GT(ending, free_region_start) << run.output;
     ASSERT_LT(ending, free_region_end);
-    const std::string report = "Done!\nEnding Address: 0x" + hex(ending, 6) +
-                               ", Free Space: 0x" + hex(free_region_end - ending, 1) +
-                               " bytes.\n";
+    const std::string report = "Done!\nEnding Address: 0x" + hex(ending, 6) + ", Free Space: 0x" +
+                               hex(free_region_end - ending, 1) + " bytes.\n";
     EXPECT_NE(run.output.find("Recompressing...\n" + report), std::string::npos) << run.output;
     EXPECT_EQ(run.output.find(kPrompt) != std::string::npos, mode.waits) << mode.word;
 
@@ -80,8 +79,8 @@ TEST(EndToEnd, ExtractInsertExtractInEveryInsertionMode) {
                            original.begin() + free_region_end));
     const Bytes& rest = mode.erases ? Bytes(free_region_end - ending, 0xFF) : original;
     const std::size_t from = mode.erases ? 0 : ending;
-    EXPECT_TRUE(std::equal(saved.begin() + ending, saved.begin() + free_region_end,
-                           rest.begin() + from))
+    EXPECT_TRUE(
+        std::equal(saved.begin() + ending, saved.begin() + free_region_end, rest.begin() + from))
         << mode.word;
   }
 
@@ -130,8 +129,8 @@ TEST(EndToEnd, PerStructureFilesOfEveryShape) {
       {0x015, long_format1, long_format1},
       {0x0C3, short_format1, short_format1},
   };
-  for (const Edit& edit : edits) write_file((in / ("GFX" + hex(edit.index, 3) + ".bin")).string(),
-                                            edit.written);
+  for (const Edit& edit : edits)
+    write_file((in / ("GFX" + hex(edit.index, 3) + ".bin")).string(), edit.written);
   fs::remove(in / "GFX000.bin");
   fs::remove(in / "GFX002.bin");
   fs::create_directory(in / "GFX002.bin");
@@ -161,8 +160,9 @@ TEST(EndToEnd, PerStructureFilesOfEveryShape) {
 }
 
 // An insertion that fails leaves the cartridge file exactly as it was: when
-// a structure does not fit, when the save cannot create its file, and when
-// the process is killed by a file size limit in the middle of the save.
+// a structure does not fit, when the save cannot create its file, and when a
+// file size limit stops the save half-way (whether it kills the process or
+// the save reports the failed write).
 TEST(EndToEnd, FailedInsertionLeavesTheCartridgeFileUnchanged) {
   struct Case {
     std::string name;
@@ -173,7 +173,10 @@ TEST(EndToEnd, FailedInsertionLeavesTheCartridgeFileUnchanged) {
   };
   const Case cases[] = {
       // Structure 0x000 fits before the end of the free region, 0x001 not.
-      {"no room", "1F0000", {}, false,
+      {"no room",
+       "1F0000",
+       {},
+       false,
        "Not enough room left in ROM for structure 0x001!\nFailed!  No changes made to ROM.\n"},
       {"read-only directory", "120200", {0, true}, true, "Unable to save the ROM"},
       {"file size limit", "120200", {0x80000, false}, false, ""},
@@ -190,20 +193,20 @@ TEST(EndToEnd, FailedInsertionLeavesTheCartridgeFileUnchanged) {
       // Writable file, fixed directory: only a replacement of the file fails.
       fs::permissions(cartridge, fs::perms::all & ~fs::perms::owner_exec & ~fs::perms::group_exec &
                                      ~fs::perms::others_exec);
-      fs::permissions(home, fs::perms::owner_read | fs::perms::owner_exec |
-                                fs::perms::group_read | fs::perms::group_exec |
-                                fs::perms::others_read | fs::perms::others_exec);
+      fs::permissions(home, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read |
+                                fs::perms::others_exec);
       fs::permissions(dir.path(), fs::perms::others_read | fs::perms::others_exec,
                       fs::perm_options::add);
     }
-    const testing::RestrictedResult run = testing::run_restricted(
-        TILVEX_EXE, {"1", c.address, "cartridge/demo.smc", "AllGFX.bin"}, dir.path().string(),
-        c.restrictions);
+    const testing::RestrictedResult run =
+        testing::run_restricted(TILVEX_EXE, {"1", c.address, "cartridge/demo.smc", "AllGFX.bin"},
+                                dir.path().string(), c.restrictions);
     if (c.message.empty()) {
       // Killed, or the save reported the write it could not finish.
-      EXPECT_TRUE(run.signal == SIGXFSZ ||
-                  (run.exit_status == 1 && run.output.find("Unable to save the ROM") !=
-                                               std::string::npos))
+      EXPECT_TRUE(
+          run.signal == SIGXFSZ ||
+          (run.exit_status == 1 && run.output.find("Unable to save the ROM") != std::string::npos))
           << c.name << ": " << run.output;
     } else {
       EXPECT_EQ(run.exit_status, 1) << c.name;
@@ -235,8 +238,8 @@ TEST(DemoTool, WritesOnlyCartridgesTheToolAccepts) {
   EXPECT_EQ(made.exit_status, 0) << made.output;
   EXPECT_TRUE(read_file(dir.file("demo.smc")) == testing::demo_cartridge());
 
-  const testing::ProcessResult large = run_process(
-      TILVEX_DEMO_EXE, {"large.smc", "--size", "0x400200", "--seed", "7"}, dir.path());
+  const testing::ProcessResult large =
+      run_process(TILVEX_DEMO_EXE, {"large.smc", "--size", "0x400200", "--seed", "7"}, dir.path());
   EXPECT_EQ(large.exit_status, 0) << large.output;
   EXPECT_EQ(fs::file_size(dir.path() / "large.smc"), 0x400200u);
   const testing::ProcessResult identified =

@@ -1,6 +1,8 @@
 // Extraction of the demo cartridge: both output forms, every structure back
 // as it was drawn, and a damaged cartridge whose short, long and undecodable
 // streams and stray pointers bring out each message of extraction.
+#include "transfer/extract.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -13,7 +15,6 @@
 #include "pixel/mode52.h"
 #include "rom/image.h"
 #include "transfer/catalogue.h"
-#include "transfer/extract.h"
 #include "transfer_support.h"
 
 namespace tilvex {
@@ -32,11 +33,11 @@ using Bytes = std::vector<std::uint8_t>;
 // at an offset near the end, and what extraction then gives for it.
 struct Damage {
   std::uint32_t index;
-  Bytes stream;            // placed in the unused area; empty: point at `offset`
-  std::uint32_t offset;    // used when stream is empty, counted back from the end
-  std::string message;     // printed in both output forms ("" for none)
+  Bytes stream;                  // placed in the unused area; empty: point at `offset`
+  std::uint32_t offset;          // used when stream is empty, counted back from the end
+  std::string message;           // printed in both output forms ("" for none)
   std::string combined_message;  // printed only with the combined file
-  Bytes per_file;          // the per-structure file it yields
+  Bytes per_file;                // the per-structure file it yields
 };
 
 Bytes repeated(std::size_t count, std::uint8_t value) { return Bytes(count, value); }
@@ -61,6 +62,7 @@ DamagedCartridge damaged_cartridge() {
   Bytes& image = result.image;
   const auto size = static_cast<std::uint32_t>(image.size());
   const Bytes long_fill = {0xE7, 0xFF, 0x07, 0xE7, 0xFF, 0x07, 0xE7, 0xFF, 0x07, 0xFF};
+  // clang-format off
   result.damages = {
       {0x025, {0xED, 0xFF, 0x00, 0xFF}, 0, "",
        "Size of structure 0x025 less than expected, padding...\n", counting_twice()},
@@ -76,6 +78,7 @@ DamagedCartridge damaged_cartridge() {
       {0x00B, {}, 0x800, "", "", {}},
       {0x013, {}, 0, "", "", repeated(0x1000, 0)},
   };
+  // clang-format on
   std::uint32_t spare = 0x1FF000;
   for (Damage& damage : result.damages) {
     std::uint32_t target;
@@ -163,14 +166,15 @@ TEST_F(Extraction, DamagedCartridgeIntoPerStructureFiles) {
   const DamagedCartridge damaged = damaged_cartridge();
   write_file(dir_.file("GFX010.bin"), damaged.image);
   fs::create_directory(dir_.path() / "GFX005.bin");
-  const testing::ProcessResult run = testing::run_process(TILVEX_EXE, {"0", "GFX010.bin"},
-                                                          dir_.path());
+  const testing::ProcessResult run =
+      testing::run_process(TILVEX_EXE, {"0", "GFX010.bin"}, dir_.path());
   EXPECT_EQ(run.exit_status, 0) << run.output;
 
   // Messages come in index order, the skipped files among them, and no
   // padding or truncation: each file takes the size its structure decoded to.
-  std::string messages = "Couldn't open file GFX005.bin, skipping...\n"
-                         "Couldn't open file GFX010.bin, skipping...\n";
+  std::string messages =
+      "Couldn't open file GFX005.bin, skipping...\n"
+      "Couldn't open file GFX010.bin, skipping...\n";
   for (const Damage& damage : damaged.damages) messages += damage.message;
   EXPECT_NE(run.output.find("Decompressing...\n" + messages + "Done!\n"), std::string::npos)
       << run.output;
@@ -203,14 +207,25 @@ TEST_F(Extraction, CombinedFileThatCannotBeCreatedOrIsTheCartridge) {
   EXPECT_EQ(read_file(dir_.file("demo.smc")), testing::demo_cartridge());
 }
 
+// A full disk, for the combined file and for a per-structure file (a link to
+// /dev/full): the failed write or close ends extraction with 0.
 TEST_F(Extraction, WriteFailureEndsExtraction) {
   write_file(dir_.file("demo.smc"), testing::demo_cartridge());
   ASSERT_TRUE(testing::open_image(dir_.file("demo.smc"), false));
   run_settings.graphics_name = "/dev/full";
   int result = 1;
-  const std::string output = captured([&] { result = extract_all(true); });
+  std::string output = captured([&] { result = extract_all(true); });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(output, "Couldn't write file /dev/full!\n");
+
+  fs::create_symlink("/dev/full", dir_.path() / "GFX001.bin");
+  testing::ScopedCwd cwd(dir_.path().string());
+  result = 1;
+  output = captured([&] { result = extract_all(false); });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(output, "Couldn't write file GFX001.bin!\n");
+  EXPECT_EQ(read_file(dir_.file("GFX000.bin")), demo_structure(0, testing::kDemoSeed));
+  EXPECT_FALSE(fs::exists(dir_.path() / "GFX002.bin"));
 }
 
 TEST(ExtractionProcess, FullDiskFailsTheRun) {

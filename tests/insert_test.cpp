@@ -2,6 +2,8 @@
 // structures go back in, the pointer table follows them, the rest of the free
 // region is erased, the room checks hold at their exact limits, and short or
 // unreadable inputs bring out their messages.
+#include "transfer/insert.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -15,7 +17,6 @@
 #include "rom/image.h"
 #include "transfer/catalogue.h"
 #include "transfer/extract.h"
-#include "transfer/insert.h"
 #include "transfer_support.h"
 
 namespace tilvex {
@@ -81,7 +82,7 @@ class Insertion : public ::testing::Test {
   struct RoomCase {
     std::uint32_t start;
     int result;
-    std::string message;     // for a failure
+    std::string message;       // for a failure
     std::uint32_t ending = 0;  // for a success
   };
 
@@ -135,8 +136,8 @@ TEST_F(Insertion, RoundTripAtTheFreeRegionErasesItsRest) {
   // region's banks.
   EXPECT_EQ(testing::pointer_target(image, 0), kStart);
   for (std::uint32_t i = 0; i < kStructureCount; ++i) {
-    const std::uint32_t next = i + 1 < kStructureCount ? testing::pointer_target(image, i + 1)
-                                                       : ending;
+    const std::uint32_t next =
+        i + 1 < kStructureCount ? testing::pointer_target(image, i + 1) : ending;
     ASSERT_LT(testing::pointer_target(image, i), next) << hex(i, 3);
     const std::uint8_t bank = image[kPointerTableOffset + 3 * i + 2];
     EXPECT_TRUE(bank >= 0x52 && bank <= 0x5F) << hex(i, 3);

@@ -36,8 +36,7 @@ bool open_image(const std::string& path, bool writable, std::uint32_t run_mode) 
   run_settings.rom_name = path;
   run_settings.run_mode = run_mode | (writable ? 1u : 0u);
   run_settings.cartridge_size = static_cast<std::uint32_t>(std::filesystem::file_size(path));
-  return rom_open(path.c_str(), (writable ? 1u : 0u) | kRomFixedSize | kRomLoadWhole, 0) !=
-         nullptr;
+  return rom_open(path.c_str(), (writable ? 1u : 0u) | kRomFixedSize | kRomLoadWhole, 0) != nullptr;
 }
 
 std::vector<std::uint8_t> image_bytes() {

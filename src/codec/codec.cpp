@@ -21,16 +21,15 @@ std::uint32_t decompress_block(std::uint8_t* destination, std::uint32_t file_off
       // parameter selects nothing here.
       return format1_decode(image, destination, file_offset, max_size, end_position);
     case kFormat15:
-      return format15_decode(image, destination, file_offset, max_size, parameter,
-                             end_position);
+      return format15_decode(image, destination, file_offset, max_size, parameter, end_position);
     default:
       return 0;
   }
 }
 
 std::uint32_t recompress_block(const std::uint8_t* source, std::uint8_t* destination,
-                               std::uint32_t size, std::uint32_t max_size,
-                               std::uint32_t format, std::uint32_t parameter) {
+                               std::uint32_t size, std::uint32_t max_size, std::uint32_t format,
+                               std::uint32_t parameter) {
   // Both encoders build their stream in memory of their own and copy it out
   // last, so destination may be the source buffer.
   switch (format) {

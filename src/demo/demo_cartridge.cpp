@@ -129,8 +129,7 @@ void draw_character(Picture& picture, const Cell& cell, const Character& c, int 
   const double bob = (frame & 1) ? 1.0 : 0.0;
   const double step = (frame % 4) - 1.5;  // legs swing back and forth
   const Ellipse body{w / 2, h * 0.62 - bob, w * c.body_w, h * c.body_h};
-  const Ellipse head{w / 2 + (frame % 3 == 2 ? 1 : 0), h * 0.3 - bob, w * c.head_r,
-                     w * c.head_r};
+  const Ellipse head{w / 2 + (frame % 3 == 2 ? 1 : 0), h * 0.3 - bob, w * c.head_r, w * c.head_r};
   const double leg_top = body.cy + body.ry * 0.5, leg_bottom = h - 2;
   auto leg = [&](double x, double y, double centre) {
     return c.has_legs && y >= leg_top && y <= leg_bottom && std::fabs(x - centre) <= w * c.leg_w;
@@ -145,8 +144,8 @@ void draw_character(Picture& picture, const Cell& cell, const Character& c, int 
     for (int x = 0; x < cell.w; ++x) {
       const int px = cell.x + x, py = cell.y + y;
       if (inside(x, y)) {
-        const bool in_head = c.has_head && head.contains(x + 0.5, y + 0.5) &&
-                             !body.contains(x + 0.5, y + 0.5);
+        const bool in_head =
+            c.has_head && head.contains(x + 0.5, y + 0.5) && !body.contains(x + 0.5, y + 0.5);
         const Ellipse& part = in_head ? head : body;
         // Light from the upper left.
         const double light =
@@ -270,10 +269,18 @@ void draw_tileset(Picture& picture, Random& random, int top, int bottom) {
       const Cell cell{x, y, 16, 16};
       Random block(static_cast<std::uint64_t>(salt) << 8 | (k * 4 + random.below(3)));
       switch (kind_of[k]) {
-        case 0: draw_bricks(picture, cell, block, ramp_of[k]); break;
-        case 1: draw_grass(picture, cell, block, ramp_of[k]); break;
-        case 2: draw_water(picture, cell, ramp_of[k], x); break;
-        default: draw_planks(picture, cell, block, ramp_of[k]); break;
+        case 0:
+          draw_bricks(picture, cell, block, ramp_of[k]);
+          break;
+        case 1:
+          draw_grass(picture, cell, block, ramp_of[k]);
+          break;
+        case 2:
+          draw_water(picture, cell, ramp_of[k], x);
+          break;
+        default:
+          draw_planks(picture, cell, block, ramp_of[k]);
+          break;
       }
     }
   }
@@ -286,9 +293,9 @@ struct Stroke {
   int x0, y0, x1, y1;
 };
 constexpr Stroke kStrokes[] = {
-    {0, 0, 4, 0}, {0, 3, 4, 3}, {0, 6, 4, 6},  // horizontals
+    {0, 0, 4, 0}, {0, 3, 4, 3}, {0, 6, 4, 6},                              // horizontals
     {0, 0, 0, 3}, {0, 3, 0, 6}, {4, 0, 4, 3}, {4, 3, 4, 6}, {2, 0, 2, 6},  // verticals
-    {0, 0, 4, 6}, {4, 0, 0, 6}, {0, 6, 2, 0}, {2, 0, 4, 6},               // diagonals
+    {0, 0, 4, 6}, {4, 0, 0, 6}, {0, 6, 2, 0}, {2, 0, 4, 6},                // diagonals
 };
 
 void draw_font(Picture& picture, Random& random, int top, int bottom) {
@@ -343,8 +350,8 @@ void draw_backdrop(Picture& picture, Random& random, int top, int bottom) {
     const Ellipse parts[3] = {{cx, cy, 10, 4}, {cx - 7, cy + 2, 6, 3}, {cx + 8, cy + 1, 7, 3}};
     for (int y = static_cast<int>(cy) - 6; y <= static_cast<int>(cy) + 6; ++y) {
       for (int x = static_cast<int>(cx) - 18; x <= static_cast<int>(cx) + 18; ++x) {
-        const bool in = parts[0].contains(x, y) || parts[1].contains(x, y) ||
-                        parts[2].contains(x, y);
+        const bool in =
+            parts[0].contains(x, y) || parts[1].contains(x, y) || parts[2].contains(x, y);
         if (in && y >= top && y < bottom) picture.set(x, y, y > cy + 1 ? sky[2] : kWhite);
       }
     }
@@ -359,7 +366,7 @@ Style pick_style(std::uint32_t index, Random& random) {
   switch (structure_kinds[index]) {
     case KindPlain:
       return index == 0 || index == 0x12 ? Style::Font
-                                          : (random.chance(50) ? Style::Tileset : Style::Sprites);
+                                         : (random.chance(50) ? Style::Tileset : Style::Sprites);
     case KindBitmap:
       return random.chance(60) ? Style::Backdrop : Style::Tileset;
     case KindFormat1: {
@@ -381,10 +388,18 @@ Picture draw_structure(std::uint32_t index, std::uint32_t seed) {
   for (int top = 0; top < picture.height; top += 64) {
     const int bottom = std::min(picture.height, top + 64);
     switch (pick_style(index, random)) {
-      case Style::Sprites: draw_sprite_sheet(picture, random, top, bottom); break;
-      case Style::Tileset: draw_tileset(picture, random, top, bottom); break;
-      case Style::Font: draw_font(picture, random, top, bottom); break;
-      case Style::Backdrop: draw_backdrop(picture, random, top, bottom); break;
+      case Style::Sprites:
+        draw_sprite_sheet(picture, random, top, bottom);
+        break;
+      case Style::Tileset:
+        draw_tileset(picture, random, top, bottom);
+        break;
+      case Style::Font:
+        draw_font(picture, random, top, bottom);
+        break;
+      case Style::Backdrop:
+        draw_backdrop(picture, random, top, bottom);
+        break;
     }
   }
   return picture;

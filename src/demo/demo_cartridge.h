@@ -12,9 +12,10 @@
 namespace tilvex {
 
 inline constexpr std::uint32_t kDemoDefaultSize = 0x200200;  // 2 MiB and the copier header
-inline constexpr std::uint32_t kDemoAddressLimit = 0x400200;  // first file offset map 32 cannot address
+inline constexpr std::uint32_t kDemoAddressLimit =
+    0x400200;  // first file offset map 32 cannot address
 inline constexpr std::uint32_t kDemoLargestSize = 0x1000200;  // 16 MiB and the copier header
-inline constexpr std::uint32_t kDemoDataStart = 0x40200;     // where the first structure lies
+inline constexpr std::uint32_t kDemoDataStart = 0x40200;      // where the first structure lies
 
 // The plain form of structure index in the demo cartridge of this seed, its
 // expected size long: what extraction gives back. Empty for an index past the

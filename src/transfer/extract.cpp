@@ -44,9 +44,7 @@ bool write_at(std::FILE* file, std::uint32_t offset, const std::uint8_t* bytes,
 }
 
 // Closes the file and reports whether everything buffered reached it.
-bool close_checked(FilePtr& file) {
-  return std::fclose(file.release()) == 0;
-}
+bool close_checked(FilePtr& file) { return std::fclose(file.release()) == 0; }
 
 void read_pointer_table() {
   pointer_table.fill(0);
