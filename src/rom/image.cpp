@@ -168,11 +168,14 @@ const std::uint8_t* rom_open(const char* name, std::uint32_t flags, std::uint32_
   const auto file_length = static_cast<std::uint32_t>(status.st_size);
   const std::uint32_t length = size > file_length ? size : file_length;
 
-  ByteBuffer buffer = allocate_zeroed(length);
+  // Only a tail beyond the file's own length needs clearing: the load
+  // overwrites the rest, and clearing all of it would touch every page twice.
+  ByteBuffer buffer = allocate_large(length);
   if (!buffer) return nullptr;
   if (file_length != 0 && std::fread(buffer.get(), file_length, 1, file.get()) != 1) {
     return nullptr;  // a short load would leave part of the image wrong
   }
+  std::memset(buffer.get() + file_length, 0, length - file_length);
 
   g_image.file = std::move(file);
   g_image.data = std::move(buffer);

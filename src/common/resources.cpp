@@ -1,0 +1,18 @@
+#include "common/resources.h"
+
+#include <sys/mman.h>
+
+namespace tilvex {
+
+ByteBuffer allocate_large(std::size_t count) noexcept {
+  constexpr std::size_t kLargePage = std::size_t{2} << 20;
+  if (count < kLargePage) return allocate_bytes(count);
+  const std::size_t rounded = (count + kLargePage - 1) / kLargePage * kLargePage;
+  void* block = std::aligned_alloc(kLargePage, rounded);
+  if (block == nullptr) return allocate_bytes(count);
+  // Only a hint: where large pages are not available the block works the same.
+  ::madvise(block, rounded, MADV_HUGEPAGE);
+  return ByteBuffer(static_cast<std::uint8_t*>(block));
+}
+
+}  // namespace tilvex
