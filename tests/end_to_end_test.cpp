@@ -199,8 +199,8 @@ TEST(EndToEnd, FailedInsertionLeavesTheCartridgeFileUnchanged) {
       fs::permissions(dir.path(), fs::perms::others_read | fs::perms::others_exec,
                       fs::perm_options::add);
     }
-    const testing::RestrictedResult run =
-        testing::run_restricted(TILVEX_EXE, {"1", c.address, "cartridge/demo.smc", "AllGFX.bin"},
+    const testing::ProcessResult run =
+        testing::run_process(TILVEX_EXE, {"1", c.address, "cartridge/demo.smc", "AllGFX.bin"},
                                 dir.path().string(), c.restrictions);
     if (c.message.empty()) {
       // Killed, or the save reported the write it could not finish.

@@ -1,10 +1,12 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -58,7 +60,7 @@ void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
 }
 
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& cwd) {
+                          const std::string& cwd, const Restrictions& restrictions) {
   int pipe_fds[2];
   if (::pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
   std::fflush(nullptr);
@@ -72,6 +74,14 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
     ::close(pipe_fds[0]);
     ::close(pipe_fds[1]);
     if (::chdir(cwd.c_str()) != 0) ::_exit(127);
+    if (restrictions.as_nobody && ::geteuid() == 0) {
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(126);
+    }
+    if (restrictions.file_size_limit != 0) {
+      const rlimit limit{restrictions.file_size_limit, restrictions.file_size_limit};
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(125);
+    }
+    std::signal(SIGXFSZ, SIG_DFL);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -95,6 +105,7 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
 }
 

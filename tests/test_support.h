@@ -30,12 +30,19 @@ void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
 
 struct ProcessResult {
   int exit_status = -1;  // exit code, or -1 when the process did not exit normally
+  int signal = 0;        // the signal that killed it, if one did
   std::string output;    // standard output and standard error, interleaved
+};
+
+// Limits applied in the child before it starts the program.
+struct Restrictions {
+  std::uint64_t file_size_limit = 0;  // RLIMIT_FSIZE in bytes; 0: none
+  bool as_nobody = false;             // drop to user and group 65534 when running as root
 };
 
 // Runs program with args in directory cwd, standard input from /dev/null.
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& cwd = ".");
+                          const std::string& cwd = ".", const Restrictions& restrictions = {});
 
 // The fields identification checks.
 inline constexpr std::uint32_t kMinimumCartridgeSize = 0x200200;

@@ -1,12 +1,5 @@
 #include "transfer_support.h"
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -88,56 +81,6 @@ ScopedCwd::ScopedCwd(const std::string& directory)
 ScopedCwd::~ScopedCwd() {
   std::error_code error;
   std::filesystem::current_path(previous_, error);
-}
-
-RestrictedResult run_restricted(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& cwd, const Restrictions& restrictions) {
-  int pipe_fds[2];
-  if (::pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
-  std::fflush(nullptr);
-  const pid_t child = ::fork();
-  if (child < 0) throw std::runtime_error("fork failed");
-  if (child == 0) {
-    const int null_fd = ::open("/dev/null", O_RDONLY);
-    ::dup2(null_fd, STDIN_FILENO);
-    ::dup2(pipe_fds[1], STDOUT_FILENO);
-    ::dup2(pipe_fds[1], STDERR_FILENO);
-    ::close(pipe_fds[0]);
-    ::close(pipe_fds[1]);
-    if (::chdir(cwd.c_str()) != 0) ::_exit(127);
-    if (restrictions.as_nobody && ::geteuid() == 0) {
-      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(126);
-    }
-    if (restrictions.file_size_limit != 0) {
-      const rlimit limit{restrictions.file_size_limit, restrictions.file_size_limit};
-      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(125);
-    }
-    std::signal(SIGXFSZ, SIG_DFL);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  ::close(pipe_fds[1]);
-  RestrictedResult result;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = ::read(pipe_fds[0], buffer, sizeof buffer);
-    if (got > 0) {
-      result.output.append(buffer, static_cast<std::size_t>(got));
-    } else if (got == 0 || errno != EINTR) {
-      break;
-    }
-  }
-  ::close(pipe_fds[0]);
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  return result;
 }
 
 std::string hex(std::uint32_t value, int digits) {

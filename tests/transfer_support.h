@@ -1,7 +1,6 @@
 // Helpers for the extraction, insertion and end-to-end tests: the demo
 // cartridge on disk, the image store opened the way the front end opens it,
-// plain structures in and out of a combined file, and running the tool under
-// restrictions (another user, a file size limit).
+// and plain structures in and out of a combined file.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -54,21 +53,6 @@ class ScopedCwd {
  private:
   std::string previous_;
 };
-
-struct Restrictions {
-  std::uint64_t file_size_limit = 0;  // RLIMIT_FSIZE in bytes; 0: none
-  bool as_nobody = false;             // drop to user and group 65534 when running as root
-};
-
-// run_process with restrictions applied in the child before it starts the
-// program. exit_status is -1 and signal the signal when it was killed.
-struct RestrictedResult {
-  int exit_status = -1;
-  int signal = 0;
-  std::string output;
-};
-RestrictedResult run_restricted(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& cwd, const Restrictions& restrictions);
 
 std::string hex(std::uint32_t value, int digits);
 
