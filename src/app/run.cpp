@@ -18,6 +18,7 @@
 #include "app/wait.h"
 #include "common/resources.h"
 #include "common/run_settings.h"
+#include "common/same_file.h"
 #include "rom/image.h"
 #include "transfer/catalogue.h"
 #include "transfer/extract.h"
@@ -50,17 +51,6 @@ int hex_digit_value(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-// True when both names lead to the same existing file (hard links, "./a" and
-// "a", symbolic links), which a plain comparison of the texts misses.
-bool same_existing_file(const std::string& first, const std::string& second) {
-  struct stat first_status;
-  struct stat second_status;
-  if (::stat(first.c_str(), &first_status) != 0) return false;
-  if (::stat(second.c_str(), &second_status) != 0) return false;
-  return first_status.st_dev == second_status.st_dev &&
-         first_status.st_ino == second_status.st_ino;
 }
 
 std::uint32_t file_size_of(std::FILE* stream) {
@@ -171,7 +161,7 @@ int parse_arguments(int argc, char** argv) {
 
   if (run_settings.graphics_name &&
       (*run_settings.graphics_name == run_settings.rom_name ||
-       same_existing_file(*run_settings.graphics_name, run_settings.rom_name))) {
+       same_existing_file(run_settings.graphics_name->c_str(), run_settings.rom_name.c_str()))) {
     std::printf("File names are identical... bad idea!\n");
     return 0;
   }

@@ -9,8 +9,6 @@
 // missing data. The cartridge file itself is never opened for writing here.
 #include "transfer/extract.h"
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +16,7 @@
 #include "codec/codec.h"
 #include "common/resources.h"
 #include "common/run_settings.h"
+#include "common/same_file.h"
 #include "common/types.h"
 #include "pixel/mode52.h"
 #include "rom/address.h"
@@ -27,15 +26,6 @@
 namespace tilvex {
 
 namespace {
-
-// True when both names lead to one existing file (same device and inode), so
-// that creating the first would destroy the second.
-bool is_same_file(const char* first, const char* second) {
-  struct stat a {};
-  struct stat b {};
-  if (::stat(first, &a) != 0 || ::stat(second, &b) != 0) return false;
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
 
 bool write_at(std::FILE* file, std::uint32_t offset, const std::uint8_t* bytes,
               std::uint32_t length) {
@@ -109,7 +99,7 @@ int extract_all(bool combined) {
   FilePtr graphics;
   if (combined) {
     // Creating the combined file empties it; never let that be the cartridge.
-    if (!is_same_file(graphics_name, run_settings.rom_name.c_str())) {
+    if (!same_existing_file(graphics_name, run_settings.rom_name.c_str())) {
       graphics.reset(std::fopen(graphics_name, "wb"));
     }
     if (!graphics) {
@@ -155,7 +145,7 @@ int extract_all(bool combined) {
     char name[16];
     std::snprintf(name, sizeof name, "GFX%03X.bin", i);
     FilePtr file;
-    if (!is_same_file(name, run_settings.rom_name.c_str())) file.reset(std::fopen(name, "wb"));
+    if (!same_existing_file(name, run_settings.rom_name.c_str())) file.reset(std::fopen(name, "wb"));
     if (!file) {
       std::printf("Couldn't open file %s, skipping...\n", name);
       continue;
