@@ -96,7 +96,7 @@ Bytes sample(const std::string& kind, std::uint32_t size) {
   return tilvex::testing::small_alphabet(rng, size, 256);  // "noise": fails at the limit
 }
 
-void encode(benchmark::State& state, const std::string& kind) {
+void BM_Format1Encode(benchmark::State& state, const std::string& kind) {
   const std::uint32_t size = static_cast<std::uint32_t>(state.range(0));
   const Bytes source = sample(kind, size);
   Bytes out(kLimit);
@@ -109,7 +109,7 @@ void encode(benchmark::State& state, const std::string& kind) {
   state.counters["stream"] = length;
 }
 
-void decode(benchmark::State& state, const std::string& kind) {
+void BM_Format1Decode(benchmark::State& state, const std::string& kind) {
   const std::uint32_t size = static_cast<std::uint32_t>(state.range(0));
   const Bytes source = sample(kind, size);
   tilvex::RomImage image;
@@ -129,31 +129,31 @@ void decode(benchmark::State& state, const std::string& kind) {
 
 #define SIZES ->Arg(2048)->Arg(8192)->Arg(65536)
 
-BENCHMARK_CAPTURE(decode, tiles, std::string("tiles")) SIZES;
-BENCHMARK_CAPTURE(decode, dense_tiles, std::string("dense_tiles")) SIZES;
-BENCHMARK_CAPTURE(decode, runs, std::string("runs"))->Arg(65536);
-BENCHMARK_CAPTURE(decode, zeros, std::string("zeros"))->Arg(65536);
-BENCHMARK_CAPTURE(decode, mixture, std::string("mixture"))->Arg(65536);
-BENCHMARK_CAPTURE(decode, periodic, std::string("periodic"))->Arg(65536);
-BENCHMARK_CAPTURE(decode, two_values, std::string("two_values"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Decode, tiles, std::string("tiles")) SIZES;
+BENCHMARK_CAPTURE(BM_Format1Decode, dense_tiles, std::string("dense_tiles")) SIZES;
+BENCHMARK_CAPTURE(BM_Format1Decode, runs, std::string("runs"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Decode, zeros, std::string("zeros"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Decode, mixture, std::string("mixture"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Decode, periodic, std::string("periodic"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Decode, two_values, std::string("two_values"))->Arg(65536);
 
-BENCHMARK_CAPTURE(encode, tiles, std::string("tiles")) SIZES;
-BENCHMARK_CAPTURE(encode, dense_tiles, std::string("dense_tiles")) SIZES;
-BENCHMARK_CAPTURE(encode, runs, std::string("runs"))->Arg(65536);
-BENCHMARK_CAPTURE(encode, zeros, std::string("zeros"))->Arg(65536);
-BENCHMARK_CAPTURE(encode, mixture, std::string("mixture"))->Arg(65536);
-BENCHMARK_CAPTURE(encode, periodic, std::string("periodic"))->Arg(65536);
-BENCHMARK_CAPTURE(encode, noise, std::string("noise"))->Arg(65536);
-BENCHMARK_CAPTURE(encode, unrepetitive, std::string("unrepetitive"))->Arg(65407);
+BENCHMARK_CAPTURE(BM_Format1Encode, tiles, std::string("tiles")) SIZES;
+BENCHMARK_CAPTURE(BM_Format1Encode, dense_tiles, std::string("dense_tiles")) SIZES;
+BENCHMARK_CAPTURE(BM_Format1Encode, runs, std::string("runs"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Encode, zeros, std::string("zeros"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Encode, mixture, std::string("mixture"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Encode, periodic, std::string("periodic"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Encode, noise, std::string("noise"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Encode, unrepetitive, std::string("unrepetitive"))->Arg(65407);
 // Inputs meant to make the repeat search slow.
-BENCHMARK_CAPTURE(encode, two_values, std::string("two_values"))->Arg(65536);
-BENCHMARK_CAPTURE(encode, three_values, std::string("three_values"))->Arg(65536);
-BENCHMARK_CAPTURE(encode, four_values, std::string("four_values"))->Arg(65536);
-BENCHMARK_CAPTURE(encode, thue_morse, std::string("thue_morse"))->Arg(65536);
-BENCHMARK_CAPTURE(encode, fibonacci, std::string("fibonacci"))->Arg(65536);
-BENCHMARK_CAPTURE(encode, zero_runs, std::string("zero_runs"))->Arg(65536);
-BENCHMARK_CAPTURE(encode, alternating_runs, std::string("alternating_runs"))->Arg(65536);
-BENCHMARK_CAPTURE(encode, copies_64, std::string("copies_64"))->Arg(65536);
-BENCHMARK_CAPTURE(encode, copies_1500, std::string("copies_1500"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Encode, two_values, std::string("two_values"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Encode, three_values, std::string("three_values"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Encode, four_values, std::string("four_values"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Encode, thue_morse, std::string("thue_morse"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Encode, fibonacci, std::string("fibonacci"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Encode, zero_runs, std::string("zero_runs"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Encode, alternating_runs, std::string("alternating_runs"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Encode, copies_64, std::string("copies_64"))->Arg(65536);
+BENCHMARK_CAPTURE(BM_Format1Encode, copies_1500, std::string("copies_1500"))->Arg(65536);
 
 }  // namespace
