@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <random>
 #include <sstream>
 #include <string>
 #include <unordered_set>
@@ -19,6 +18,7 @@
 #include "codec/format1_tuning.h"
 #include "format1_model_check.h"
 #include "rom/image.h"
+#include "sample_data.h"
 
 // Under the sanitizers every byte costs far more, so the generated families shrink.
 #if defined(__SANITIZE_ADDRESS__)
@@ -43,18 +43,7 @@ constexpr std::uint32_t kCountDivisor = 1;
 
 constexpr std::uint32_t kLimit = 65536;
 
-class Rng {
- public:
-  explicit Rng(std::uint32_t seed) : engine_(seed) {}
-  std::uint32_t between(std::uint32_t lo, std::uint32_t hi) {
-    return lo + static_cast<std::uint32_t>(engine_() % (std::uint64_t{hi} - lo + 1));
-  }
-  std::uint8_t byte() { return static_cast<std::uint8_t>(engine_()); }
-  bool chance(std::uint32_t percent) { return between(0, 99) < percent; }
-
- private:
-  std::mt19937 engine_;
-};
+using Rng = testing::SampleRng;
 
 // Bytes in which no four-byte group occurs twice and no fill can start, so the
 // encoder can only pass every byte over.
