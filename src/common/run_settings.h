@@ -21,4 +21,9 @@ struct RunSettings {
 // The one run of this process.
 extern RunSettings run_settings;
 
+// The combined graphics file's name for messages and opening; "" when absent.
+inline const char* graphics_file_name() {
+  return run_settings.graphics_name ? run_settings.graphics_name->c_str() : "";
+}
+
 }  // namespace tilvex

@@ -88,10 +88,7 @@ std::uint32_t load_structure(std::uint8_t* buffer, std::uint32_t index) {
 }  // namespace
 
 int extract_all(bool combined) {
-  const char* graphics_name = nullptr;
-  if (combined) {
-    graphics_name = run_settings.graphics_name ? run_settings.graphics_name->c_str() : "";
-  }
+  const char* graphics_name = graphics_file_name();
 
   ByteBuffer buffer = allocate_bytes(kStructureBufferSize);
   if (!buffer) return 0;

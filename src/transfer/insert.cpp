@@ -147,10 +147,7 @@ bool write_pointer(std::uint32_t index, std::uint32_t file_offset) {
 }  // namespace
 
 int insert_all(bool combined) {
-  const char* graphics_name = nullptr;
-  if (combined) {
-    graphics_name = run_settings.graphics_name ? run_settings.graphics_name->c_str() : "";
-  }
+  const char* graphics_name = graphics_file_name();
 
   ByteBuffer buffer = allocate_bytes(kStructureBufferSize);
   if (!buffer) return 0;
