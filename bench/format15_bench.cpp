@@ -35,7 +35,8 @@ std::uint8_t pixel(Kind kind, int x, int y, std::mt19937& rng) {
     case Noise:
       return static_cast<std::uint8_t>(rng() % 16);
     case ManyColours:  // twelve colours in bands whose edges move
-      return static_cast<std::uint8_t>(1 + ((x + static_cast<int>(8 * std::sin(y / 5.0))) / 11) % 12);
+      return static_cast<std::uint8_t>(1 +
+                                       ((x + static_cast<int>(8 * std::sin(y / 5.0))) / 11) % 12);
     default:
       return 0;
   }
@@ -72,13 +73,15 @@ void BM_Format15Decode(benchmark::State& state) {
 
   Bytes out(0x10000);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(tilvex::format15_decode(&image, out.data(), 0, 0x10000, rows, nullptr));
+    benchmark::DoNotOptimize(
+        tilvex::format15_decode(&image, out.data(), 0, 0x10000, rows, nullptr));
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 512 * rows);
   state.SetLabel(std::string(kKindNames[kind]) + ", stream " + std::to_string(length) + " bytes");
 }
-BENCHMARK(BM_Format15Decode)->ArgsProduct({{Flat, MovingEdges, Dithered, Noise, ManyColours}, {2, 8, 16}});
+BENCHMARK(BM_Format15Decode)
+    ->ArgsProduct({{Flat, MovingEdges, Dithered, Noise, ManyColours}, {2, 8, 16}});
 
 void BM_Format15Encode(benchmark::State& state) {
   const auto kind = static_cast<Kind>(state.range(0));
@@ -93,6 +96,7 @@ void BM_Format15Encode(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 512 * rows);
   state.SetLabel(kKindNames[kind]);
 }
-BENCHMARK(BM_Format15Encode)->ArgsProduct({{Flat, MovingEdges, Dithered, Noise, ManyColours}, {2, 8, 16}});
+BENCHMARK(BM_Format15Encode)
+    ->ArgsProduct({{Flat, MovingEdges, Dithered, Noise, ManyColours}, {2, 8, 16}});
 
 }  // namespace

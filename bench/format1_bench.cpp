@@ -56,7 +56,8 @@ Bytes zero_runs(std::uint32_t size) {
 Bytes alternating_runs(std::uint32_t size) {
   SampleRng rng(8);
   Bytes out;
-  for (bool zero = true; out.size() < size; zero = !zero) out.insert(out.end(), rng.between(3, 4), zero ? 0x00 : 0xFF);
+  for (bool zero = true; out.size() < size; zero = !zero)
+    out.insert(out.end(), rng.between(3, 4), zero ? 0x00 : 0xFF);
   out.resize(size);
   return out;
 }

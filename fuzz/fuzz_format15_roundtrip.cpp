@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::uint32_t i = 0; i < tile_size && size > 1; ++i) tiles[i] = data[1 + i % (size - 1)];
 
   std::vector<std::uint8_t> stream(0x10000);
-  const std::uint32_t length = format15_encode(tiles.data(), stream.data(), tile_size, 0x10000, rows);
+  const std::uint32_t length =
+      format15_encode(tiles.data(), stream.data(), tile_size, 0x10000, rows);
   check(length > 0 && length <= 0x10000);
 
   std::vector<std::uint8_t> in_place(tiles);

@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const tilvex::testing::ReferenceDecoded want = tilvex::testing::reference_decode(bytes, offset);
-  if (result != want.result || end != want.end_position || image.position != want.image_position) std::abort();
+  if (result != want.result || end != want.end_position || image.position != want.image_position)
+    std::abort();
   const std::uint32_t copied = std::min(result, max_size);
   if (copied != 0 && std::memcmp(destination.data(), want.output.data(), copied) != 0) std::abort();
   return 0;

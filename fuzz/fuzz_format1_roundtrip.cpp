@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size <= kModelLimit) {
     const auto want = tilvex::testing::reference_encode(source);
     if (want.has_value() != (length != 0)) std::abort();
-    if (want && (want->size() != length || std::memcmp(want->data(), stream.data(), length) != 0)) std::abort();
+    if (want && (want->size() != length || std::memcmp(want->data(), stream.data(), length) != 0))
+      std::abort();
   }
   if (length == 0) return 0;
 

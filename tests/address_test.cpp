@@ -1,10 +1,10 @@
 // Map 32 address conversion: worked values, the round trips and the bank
 // threshold.
+#include "rom/address.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
-
-#include "rom/address.h"
 
 namespace tilvex {
 namespace {
@@ -15,9 +15,9 @@ TEST(AddressMapping, WorkedValues) {
     std::uint32_t input, result;
   };
   const Case cases[] = {
-      {false, 0x000200, 0x400000}, {false, 0x120200, 0x520000}, {true, 0x520000, 0x120200},
-      {false, 0x300200, 0xF00000}, {false, 0x3001FF, 0x6FFFFF}, {true, 0xC00000, 0x000200},
-      {true, 0x000000, 0x000200}, {true, 0xFFF23456, 0x323656},  // bits 22 and up are ignored
+      {false, 0x000200, 0x400000}, {false, 0x120200, 0x520000},  {true, 0x520000, 0x120200},
+      {false, 0x300200, 0xF00000}, {false, 0x3001FF, 0x6FFFFF},  {true, 0xC00000, 0x000200},
+      {true, 0x000000, 0x000200},  {true, 0xFFF23456, 0x323656},  // bits 22 and up are ignored
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input);
@@ -35,7 +35,8 @@ TEST(AddressMapping, FileOffsetsRoundTripBelowFourMegabytes) {
     const std::uint32_t address = file_to_snes(offset, kMap32, 1);
     ASSERT_EQ(snes_to_file(address, kMap32, 1), offset) << std::hex << offset;
     const std::uint32_t bank = address >> 16;
-    ASSERT_TRUE(offset < 0x300200 ? (bank >= 0x40 && bank <= 0x6F) : (bank >= 0xF0 && bank <= 0xFF));
+    ASSERT_TRUE(offset < 0x300200 ? (bank >= 0x40 && bank <= 0x6F)
+                                  : (bank >= 0xF0 && bank <= 0xFF));
   }
   EXPECT_NE(snes_to_file(file_to_snes(0x400200, kMap32, 1), kMap32, 1), 0x400200u);
 }

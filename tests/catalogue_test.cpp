@@ -1,13 +1,13 @@
 // The built-in catalogue: totals per kind, the size limits, and the layout of
 // the combined graphics file.
+#include "transfer/catalogue.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <numeric>
 #include <vector>
-
-#include "transfer/catalogue.h"
 
 namespace tilvex {
 namespace {
@@ -41,8 +41,8 @@ TEST(Catalogue, KindsAndSizes) {
     StructureKind kind;
     std::uint32_t size;
   };
-  const Entry entries[] = {{0x000, KindPlain, 0x8000}, {0x004, KindBitmap, 0x4000},
-                           {0x0C3, KindFormat1, 0x340}, {0x11D, KindFormat1, 0x800},
+  const Entry entries[] = {{0x000, KindPlain, 0x8000},    {0x004, KindBitmap, 0x4000},
+                           {0x0C3, KindFormat1, 0x340},   {0x11D, KindFormat1, 0x800},
                            {0x11E, KindFormat15, 0x1000}, {0x194, KindFormat15, 0x600},
                            {0x1D8, KindFormat15, 0x1000}};
   for (const Entry& e : entries) {
@@ -64,8 +64,8 @@ TEST(Catalogue, CombinedLayoutPacksThreeGroups) {
   struct Expected {
     std::uint32_t index, offset;
   };
-  const Expected expected[] = {{0x000, 0},        {0x001, 0x8000},    {0x087, 0xACC00},
-                               {0x11E, 0xAD400},  {0x088, 0x119600},  {0x11D, 0x17FE40}};
+  const Expected expected[] = {{0x000, 0},       {0x001, 0x8000},   {0x087, 0xACC00},
+                               {0x11E, 0xAD400}, {0x088, 0x119600}, {0x11D, 0x17FE40}};
   for (const Expected& e : expected) EXPECT_EQ(structure_offset(e.index), e.offset) << e.index;
   EXPECT_EQ(structure_offset(0x11D) + structure_sizes[0x11D], kCombinedFileSize);
 
@@ -73,8 +73,9 @@ TEST(Catalogue, CombinedLayoutPacksThreeGroups) {
   // where the one before ends.
   std::vector<std::uint32_t> order(kStructureCount);
   std::iota(order.begin(), order.end(), 0u);
-  std::sort(order.begin(), order.end(),
-            [](std::uint32_t a, std::uint32_t b) { return structure_offset(a) < structure_offset(b); });
+  std::sort(order.begin(), order.end(), [](std::uint32_t a, std::uint32_t b) {
+    return structure_offset(a) < structure_offset(b);
+  });
   std::uint32_t end = 0;
   for (std::uint32_t index : order) {
     ASSERT_EQ(structure_offset(index), end) << index;

@@ -73,8 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(QuoteCase{"Surrounding", "\"game.smc\"", "game.smc", 9},
                       QuoteCase{"Inside", "a\"b\"\"c", "abc", 4},
                       QuoteCase{"OnlyQuotes", "\"\"\"", "", 1},
-                      QuoteCase{"NoQuotes", "plain", "plain", 6},
-                      QuoteCase{"Empty", "", "", 1},
+                      QuoteCase{"NoQuotes", "plain", "plain", 6}, QuoteCase{"Empty", "", "", 1},
                       QuoteCase{"Exactly260", quoted(260), std::string(258, 'a'), 259},
                       QuoteCase{"Over260KeepsQuotes", quoted(261), quoted(261), 0}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -172,19 +171,38 @@ TEST_P(ParseArguments, RecordsTheSettings) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ParseArguments,
     ::testing::Values(
-        SettingsCase{"Extraction", {"0", "/nonexistent/q.smc"}, 0, 0, "/nonexistent/q.smc",
+        SettingsCase{
+            "Extraction", {"0", "/nonexistent/q.smc"}, 0, 0, "/nonexistent/q.smc", std::nullopt},
+        SettingsCase{"ExtractionCombined",
+                     {"0", "/nonexistent/q.smc", "gfx.bin"},
+                     0,
+                     0,
+                     "/nonexistent/q.smc",
+                     "gfx.bin"},
+        SettingsCase{"NotHexIsExtraction",
+                     {"x", "/nonexistent/q.smc"},
+                     0,
+                     0,
+                     "/nonexistent/q.smc",
                      std::nullopt},
-        SettingsCase{"ExtractionCombined", {"0", "/nonexistent/q.smc", "gfx.bin"}, 0, 0,
-                     "/nonexistent/q.smc", "gfx.bin"},
-        SettingsCase{"NotHexIsExtraction", {"x", "/nonexistent/q.smc"}, 0, 0,
-                     "/nonexistent/q.smc", std::nullopt},
-        SettingsCase{"TwelveIsExtraction", {"12", "/nonexistent/q.smc"}, 0x12, 0,
-                     "/nonexistent/q.smc", std::nullopt},
-        SettingsCase{"Insertion", {"1", "120200", "/nonexistent/q.smc"}, 1, 0x120200,
-                     "/nonexistent/q.smc", std::nullopt},
+        SettingsCase{"TwelveIsExtraction",
+                     {"12", "/nonexistent/q.smc"},
+                     0x12,
+                     0,
+                     "/nonexistent/q.smc",
+                     std::nullopt},
+        SettingsCase{"Insertion",
+                     {"1", "120200", "/nonexistent/q.smc"},
+                     1,
+                     0x120200,
+                     "/nonexistent/q.smc",
+                     std::nullopt},
         SettingsCase{"InsertionAllBits",
-                     {"111", "0x1F0000", "\"/nonexistent/q.smc\"", "\"gfx.bin\""}, 0x111,
-                     0x1F0000, "/nonexistent/q.smc", "gfx.bin"}),
+                     {"111", "0x1F0000", "\"/nonexistent/q.smc\"", "\"gfx.bin\""},
+                     0x111,
+                     0x1F0000,
+                     "/nonexistent/q.smc",
+                     "gfx.bin"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // An accepted cartridge is loaded whole, writable in insertion only: only then
@@ -253,33 +271,31 @@ const std::string kNoHeader = "This ROM does not have a 0x200 byte copier header
 INSTANTIATE_TEST_SUITE_P(
     Cases, CommandLine,
     ::testing::Values(
-        RefusalCase{"NoArguments", {}, kUsage},
-        RefusalCase{"OnlyMode", {"0"}, kUsage},
+        RefusalCase{"NoArguments", {}, kUsage}, RefusalCase{"OnlyMode", {"0"}, kUsage},
         RefusalCase{"FiveArguments", {"1", "120200", "game.smc", "a.bin", "b.bin"}, kTooMany},
         RefusalCase{"FiveArgumentsModeNotRead", {"zz", "1", "2", "3", "4"}, kTooMany},
         RefusalCase{"ExtractionWithFour", {"0", "game.smc", "a.bin", "b.bin"}, kTooMany},
         RefusalCase{"ExtractionBitsWithFour", {"110", "game.smc", "a.bin", "b.bin"}, kTooMany},
         RefusalCase{"InsertionWithoutCartridge", {"1", "120200"}, "Not enough parameters!\n"},
-        RefusalCase{"NoWaitInsertionWithoutCartridge", {"101", "120200"},
-                    "Not enough parameters!\n"},
-        RefusalCase{"AddressNotHex", {"1", "zz", "game.smc"},
-                    "Invalid insertion address: zz\n"},
+        RefusalCase{
+            "NoWaitInsertionWithoutCartridge", {"101", "120200"}, "Not enough parameters!\n"},
+        RefusalCase{"AddressNotHex", {"1", "zz", "game.smc"}, "Invalid insertion address: zz\n"},
         RefusalCase{"AddressEmpty", {"1", "", "game.smc"}, "Invalid insertion address: \n"},
-        RefusalCase{"AddressTooWide", {"1", "100000000", "game.smc", "gfx.bin"},
+        RefusalCase{"AddressTooWide",
+                    {"1", "100000000", "game.smc", "gfx.bin"},
                     "Invalid insertion address: 100000000\n"},
-        RefusalCase{"ModeTooWide", {"100000001", "game.smc"},
-                    "Invalid mode word: 100000001\n"},
+        RefusalCase{"ModeTooWide", {"100000001", "game.smc"}, "Invalid mode word: 100000001\n"},
         RefusalCase{"SameName", {"0", "game.smc", "game.smc"}, kIdentical},
         RefusalCase{"SameAfterQuotes", {"0", "\"game.smc\"", "game.smc"}, kIdentical},
         RefusalCase{"SamePathOtherSpelling", {"0", "./game.smc", "game.smc"}, kIdentical},
         RefusalCase{"HardLink", {"1", "120200", "game.smc", "linked.smc"}, kIdentical},
         RefusalCase{"SameMissingName", {"0", "new.smc", "new.smc"}, kIdentical},
         RefusalCase{"CaseDiffers", {"0", "game.smc", "GAME.smc"}, kNoHeader},
-        RefusalCase{"MissingCartridge", {"0", "missing.smc"},
-                    "Unable to open the ROM: missing.smc\n"},
+        RefusalCase{
+            "MissingCartridge", {"0", "missing.smc"}, "Unable to open the ROM: missing.smc\n"},
         // A directory can be opened for reading but never for writing.
-        RefusalCase{"DirectoryForInsertion", {"1", "120200", "folder"},
-                    "Unable to open the ROM: folder\n"},
+        RefusalCase{
+            "DirectoryForInsertion", {"1", "120200", "folder"}, "Unable to open the ROM: folder\n"},
         RefusalCase{"DirectoryForExtraction", {"0", "folder"}, kNoHeader}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -292,9 +308,8 @@ TEST(Run, FailedExtractionSaysFailedAndWaits) {
   std::vector<std::uint8_t> cartridge = testing::make_cartridge();
   testing::write_file(dir.file("game.smc"), cartridge);
   for (const char* mode : {"0", "100"}) {
-    testing::ProcessResult run =
-        testing::run_process(TILVEX_EXE, {mode, "game.smc", "missing/gfx.bin"},
-                             dir.path().string());
+    testing::ProcessResult run = testing::run_process(
+        TILVEX_EXE, {mode, "game.smc", "missing/gfx.bin"}, dir.path().string());
     const std::string start =
         std::string(kBanner) + "Quillfen Reach : Version 1.0 (US)\nDecompressing...\n";
     EXPECT_EQ(run.output.rfind(start, 0), 0u) << run.output;

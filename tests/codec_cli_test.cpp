@@ -1,12 +1,13 @@
 // tilvex-codec: argument parsing, round trips through the executable, and its
 // failures, which must leave OUTPUT as it was.
+#include "app/codec_cli.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "app/codec_cli.h"
 #include "codec/format1.h"
 #include "sample_data.h"
 #include "test_support.h"
@@ -32,10 +33,28 @@ TEST(CodecCli, ParsesArguments) {
       {{"compress", "--format", "1", "in", "out", "-h"}, kCodecExitOk},
       {{"compress", "--format", "1", "in", "out"}, kCodecExitOk, V::Compress, 1},
       {{"compress", "in", "--format", "15", "out"}, kCodecExitOk, V::Compress, 15},
-      {{"compress", "--format", "15", "--rows", "32", "in", "out"}, kCodecExitOk, V::Compress, 15, 32},
-      {{"decompress", "--format", "1", "--offset", "1a2B", "in", "out"}, kCodecExitOk, V::Decompress, 1, 0, 0x1A2B},
-      {{"decompress", "--format", "1", "--offset", "0x200", "in", "out"}, kCodecExitOk, V::Decompress, 1, 0, 0x200},
-      {{"decompress", "--format", "15", "--rows", "42", "in", "out"}, kCodecExitOk, V::Decompress, 15, 42},
+      {{"compress", "--format", "15", "--rows", "32", "in", "out"},
+       kCodecExitOk,
+       V::Compress,
+       15,
+       32},
+      {{"decompress", "--format", "1", "--offset", "1a2B", "in", "out"},
+       kCodecExitOk,
+       V::Decompress,
+       1,
+       0,
+       0x1A2B},
+      {{"decompress", "--format", "1", "--offset", "0x200", "in", "out"},
+       kCodecExitOk,
+       V::Decompress,
+       1,
+       0,
+       0x200},
+      {{"decompress", "--format", "15", "--rows", "42", "in", "out"},
+       kCodecExitOk,
+       V::Decompress,
+       15,
+       42},
       // Malformed command lines.
       {{}, kCodecExitUsage},
       {{"squeeze", "--format", "1", "in", "out"}, kCodecExitUsage},
@@ -65,7 +84,8 @@ TEST(CodecCli, ParsesArguments) {
     SCOPED_TRACE(trace);
     CodecRequest request;
     std::string problem;
-    ASSERT_EQ(parse_codec_arguments(static_cast<int>(argv.size()), argv.data(), &request, &problem), c.status);
+    ASSERT_EQ(parse_codec_arguments(static_cast<int>(argv.size()), argv.data(), &request, &problem),
+              c.status);
     if (c.status != kCodecExitOk) {
       EXPECT_FALSE(problem.empty());
       continue;
@@ -102,11 +122,12 @@ TEST(CodecCli, RoundTripsAFileThroughTheExecutable) {
   std::fill_n(image.begin(), 0x1234, 0x77);
   std::copy(stream.begin(), stream.end(), image.begin() + 0x1234);
   testing::write_file(dir.file("image.bin"), image);
-  const auto unpacked = codec({"decompress", "--format", "1", "--offset", "1234", "image.bin", "unpacked.bin"}, dir);
+  const auto unpacked =
+      codec({"decompress", "--format", "1", "--offset", "1234", "image.bin", "unpacked.bin"}, dir);
   ASSERT_EQ(unpacked.exit_status, 0) << unpacked.output;
   EXPECT_EQ(testing::read_file(dir.file("unpacked.bin")), plain);
-  std::snprintf(line, sizeof line, "input 0x%zX bytes, output 0x2000 bytes, stream end 0x%zX\n", image.size(),
-                0x1234 + stream.size());
+  std::snprintf(line, sizeof line, "input 0x%zX bytes, output 0x2000 bytes, stream end 0x%zX\n",
+                image.size(), 0x1234 + stream.size());
   EXPECT_EQ(unpacked.output, line);
 }
 
@@ -115,9 +136,11 @@ TEST(CodecCli, RoundTripsTilesThroughFormat15) {
   testing::SampleRng rng(5);
   const Bytes tiles = testing::tile_graphics(rng, 8 * 512);
   testing::write_file(dir.file("tiles.bin"), tiles);
-  const auto packed = codec({"compress", "--format", "15", "tiles.bin", "packed.bin"}, dir);  // 8 rows by default
+  const auto packed =
+      codec({"compress", "--format", "15", "tiles.bin", "packed.bin"}, dir);  // 8 rows by default
   ASSERT_EQ(packed.exit_status, 0) << packed.output;
-  const auto unpacked = codec({"decompress", "--format", "15", "--rows", "8", "packed.bin", "unpacked.bin"}, dir);
+  const auto unpacked =
+      codec({"decompress", "--format", "15", "--rows", "8", "packed.bin", "unpacked.bin"}, dir);
   ASSERT_EQ(unpacked.exit_status, 0) << unpacked.output;
   EXPECT_EQ(testing::read_file(dir.file("unpacked.bin")), tiles);
 }
@@ -146,17 +169,41 @@ TEST(CodecCli, FailuresLeaveTheOutputAlone) {
   testing::write_file(dir.file("odd.bin"), Bytes(700, 0));
   testing::write_file(dir.file("rows.bin"), Bytes(1024, 0));
   const FailureCase cases[] = {
-      {"MissingInput", {"compress", "--format", "1", "missing.bin", "out.bin"}, 1, "cannot read missing.bin"},
-      {"InputTooLarge", {"compress", "--format", "1", "big.bin", "out.bin"}, 1, "larger than 0x10000 bytes"},
-      {"StreamTooLong", {"compress", "--format", "1", "noise.bin", "out.bin"}, 1, "encoder refused"},
-      {"UnknownFormat", {"compress", "--format", "7", "small.bin", "out.bin"}, 1, "unknown format '7'"},
-      {"OffsetPastTheEnd", {"decompress", "--format", "1", "--offset", "3E8", "small.bin", "out.bin"}, 1,
+      {"MissingInput",
+       {"compress", "--format", "1", "missing.bin", "out.bin"},
+       1,
+       "cannot read missing.bin"},
+      {"InputTooLarge",
+       {"compress", "--format", "1", "big.bin", "out.bin"},
+       1,
+       "larger than 0x10000 bytes"},
+      {"StreamTooLong",
+       {"compress", "--format", "1", "noise.bin", "out.bin"},
+       1,
+       "encoder refused"},
+      {"UnknownFormat",
+       {"compress", "--format", "7", "small.bin", "out.bin"},
+       1,
+       "unknown format '7'"},
+      {"OffsetPastTheEnd",
+       {"decompress", "--format", "1", "--offset", "3E8", "small.bin", "out.bin"},
+       1,
        "offset 0x3E8 is past the end"},
-      {"NotWholeTileRows", {"compress", "--format", "15", "odd.bin", "out.bin"}, 1, "not a whole number of tile rows"},
-      {"RowsDoNotMatch", {"compress", "--format", "15", "--rows", "3", "rows.bin", "out.bin"}, 1,
+      {"NotWholeTileRows",
+       {"compress", "--format", "15", "odd.bin", "out.bin"},
+       1,
+       "not a whole number of tile rows"},
+      {"RowsDoNotMatch",
+       {"compress", "--format", "15", "--rows", "3", "rows.bin", "out.bin"},
+       1,
        "3 tile rows take 0x600 bytes"},
-      {"TooManyRows", {"decompress", "--format", "15", "--rows", "43", "small.bin", "out.bin"}, 1, "1 to 42"},
-      {"OutputDirectoryMissing", {"compress", "--format", "1", "small.bin", "no/such/dir/out.bin"}, 1,
+      {"TooManyRows",
+       {"decompress", "--format", "15", "--rows", "43", "small.bin", "out.bin"},
+       1,
+       "1 to 42"},
+      {"OutputDirectoryMissing",
+       {"compress", "--format", "1", "small.bin", "no/such/dir/out.bin"},
+       1,
        "cannot write no/such/dir/out.bin"},
       {"NoArguments", {}, 2, "missing command"},
       {"MissingOutput", {"compress", "--format", "1", "small.bin"}, 2, "expected INPUT and OUTPUT"},
@@ -170,7 +217,8 @@ TEST(CodecCli, FailuresLeaveTheOutputAlone) {
     EXPECT_NE(result.output.find(c.message), std::string::npos) << result.output;
     EXPECT_EQ(testing::read_file(dir.file("out.bin")), before);
     std::size_t files = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++files;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      ++files;
     EXPECT_EQ(files, 6u);  // the inputs and out.bin, nothing else
   }
 }
@@ -185,7 +233,8 @@ TEST(CodecCli, WritesReportsAndProblemsToTheirStreams) {
   const std::string input = dir.file("in.bin"), output = dir.file("out.bin");
   const char* good[] = {"tilvex-codec", "compress", "--format", "1", input.c_str(), output.c_str()};
   EXPECT_EQ(codec_main(6, good, out, err), kCodecExitOk);
-  const char* bad[] = {"tilvex-codec", "compress", "--format", "1", "--offset", "1", input.c_str(), output.c_str()};
+  const char* bad[] = {"tilvex-codec", "compress", "--format",    "1",
+                       "--offset",     "1",        input.c_str(), output.c_str()};
   EXPECT_EQ(codec_main(8, bad, out, err), kCodecExitUsage);
   auto contents = [](std::FILE* f) {
     std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
@@ -195,7 +244,9 @@ TEST(CodecCli, WritesReportsAndProblemsToTheirStreams) {
     return text;
   };
   EXPECT_EQ(contents(out), "input 0x28 bytes, output 0x4 bytes\n");
-  EXPECT_EQ(contents(err), "tilvex-codec: --offset applies to decompress only\nRun 'tilvex-codec --help' for usage.\n");
+  EXPECT_EQ(
+      contents(err),
+      "tilvex-codec: --offset applies to decompress only\nRun 'tilvex-codec --help' for usage.\n");
   EXPECT_EQ(testing::read_file(output), (Bytes{0xE4, 0x27, 0x00, 0xFF}));
 }
 

@@ -201,7 +201,7 @@ TEST(EndToEnd, FailedInsertionLeavesTheCartridgeFileUnchanged) {
     }
     const testing::ProcessResult run =
         testing::run_process(TILVEX_EXE, {"1", c.address, "cartridge/demo.smc", "AllGFX.bin"},
-                                dir.path().string(), c.restrictions);
+                             dir.path().string(), c.restrictions);
     if (c.message.empty()) {
       // Killed, or the save reported the write it could not finish.
       EXPECT_TRUE(

@@ -35,9 +35,9 @@ void expect_tiles(const Decoded& d, const Picture& picture) {
 }
 
 TEST(Format15Decode, KnownStreams) {
-  for (const auto& [stream, picture] : {std::pair{kZeroStream, Picture(1024, 0)},
-                                        std::pair{kHalfStream, half_picture()},
-                                        std::pair{kMovingStream, moving_picture()}}) {
+  for (const auto& [stream, picture] :
+       {std::pair{kZeroStream, Picture(1024, 0)}, std::pair{kHalfStream, half_picture()},
+        std::pair{kMovingStream, moving_picture()}}) {
     RomImage image = image_holding(stream, 7);
     const Decoded d = decode(image, 7, 1);
     expect_tiles(d, picture);
@@ -48,22 +48,26 @@ TEST(Format15Decode, KnownStreams) {
 
 TEST(Format15Decode, MovingBoundaryRowsAreTheseCommands) {
   StreamBuilder s({3, 9, 0, 0, 0, 0, 0});
-  s.row(false).fill(64, 1).fill(64, 0);   // 9 on the right, 3 on the left
-  s.row(true).extend(4).keep(1);          // boundary 64 -> 60
-  s.row(true).cut(6).extend(65);          // boundary 60 -> 66
+  s.row(false).fill(64, 1).fill(64, 0);  // 9 on the right, 3 on the left
+  s.row(true).extend(4).keep(1);         // boundary 64 -> 60
+  s.row(true).cut(6).extend(65);         // boundary 60 -> 66
   for (int i = 0; i < 5; ++i) s.row(true).keep(2);
   EXPECT_EQ(s.bytes(), kMovingStream);
 }
 
 TEST(Format15Decode, TileRowLimits) {
-  struct Case { std::uint32_t rows, result; bool reads; };
+  struct Case {
+    std::uint32_t rows, result;
+    bool reads;
+  };
   for (const Case c : {Case{0, 0, true}, Case{42, 42 * 512, true}, Case{43, 0, false},
                        Case{0x20000000, 0, false}, Case{0xFFFFFFFF, 0, false}}) {
     SCOPED_TRACE(c.rows);
     RomImage image = image_holding(Bytes(4, 0), 3, 0);  // all zero bits: rows of colour 0
     const Decoded d = decode(image, 3, c.rows);
     EXPECT_EQ(d.size, c.result);
-    EXPECT_TRUE(std::all_of(d.out.begin(), d.out.begin() + c.result, [](auto b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(d.out.begin(), d.out.begin() + c.result, [](auto b) { return b == 0; }));
     EXPECT_EQ(d.out[c.result], 0xEE);
     // Zero bits: every pixel row is a fill-only row of 128 one-pixel fills, 513 bits.
     const std::uint32_t bits = c.rows * 8 * 513;
@@ -92,10 +96,33 @@ TEST(Format15Decode, OptionalArguments) {
 TEST(Format15Decode, MalformedStreamsStopWhereTheyFail) {
   const std::array<std::uint8_t, 7> table{3, 9, 0, 0, 0, 0, 0};
   auto two_runs = [&] { return StreamBuilder(table).row(false).fill(64, 1).fill(64, 0); };
-  struct Case { const char* name; StreamBuilder stream; int rows; bool accepted; };
+  struct Case {
+    const char* name;
+    StreamBuilder stream;
+    int rows;
+    bool accepted;
+  };
   Case cases[] = {
-      {"eight count pairs", StreamBuilder(table).row(false).bit(1).bit(1).bit(1).bit(1).bit(1)
-                                .bit(1).bit(1).bit(1).bit(1).bit(1).bit(1).bit(1).bit(1).bit(1).bit(1).bit(1), 1, false},
+      {"eight count pairs",
+       StreamBuilder(table)
+           .row(false)
+           .bit(1)
+           .bit(1)
+           .bit(1)
+           .bit(1)
+           .bit(1)
+           .bit(1)
+           .bit(1)
+           .bit(1)
+           .bit(1)
+           .bit(1)
+           .bit(1)
+           .bit(1)
+           .bit(1)
+           .bit(1)
+           .bit(1)
+           .bit(1),
+       1, false},
       {"seven count pairs", StreamBuilder(table).row(false).fill(128, 2), 1, true},
       {"fill past column 0", StreamBuilder(table).row(false).fill(64, 0).fill(65, 7, 12), 1, false},
       {"fill to column 0", StreamBuilder(table).row(false).fill(64, 0).fill(64, 7, 12), 1, true},
@@ -126,7 +153,12 @@ TEST(Format15Decode, MalformedStreamsStopWhereTheyFail) {
 // Bytes past the image end read as 0: eight fill-only rows of 128 one-pixel
 // fills of table entry 0, 4 bits each, 513 bytes after the header.
 TEST(Format15Decode, StreamsPastTheImageEnd) {
-  struct Case { Bytes image; std::uint32_t offset; std::uint8_t colour; std::uint32_t end, position; };
+  struct Case {
+    Bytes image;
+    std::uint32_t offset;
+    std::uint8_t colour;
+    std::uint32_t end, position;
+  };
   for (const Case& c : {Case{{0x21, 0x43}, 0, 1, 517, 2},  // half a header
                         Case{{0x21, 0x43}, 1000, 0, 1517, 1000},
                         Case{{0x21, 0x43}, 0xFFFFFFFE, 0, 515, 0xFFFFFFFE}}) {

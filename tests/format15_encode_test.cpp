@@ -40,12 +40,11 @@ const Bytes kAttemptTieStream = {0x04, 0x00, 0x00, 0xb0, 0x3e, 0x02, 0x43, 0x61,
                                  0x7d, 0x5d, 0xda, 0xfb, 0xef, 0x34, 0x5f, 0x9f, 0x56, 0x09};
 
 TEST(Format15Encode, KnownPictures) {
-  for (const auto& [picture, stream] : {std::pair{Picture(1024, 0), kZeroStream},
-                                        std::pair{half_picture(), kHalfStream},
-                                        std::pair{moving_picture(), kMovingStream},
-                                        std::pair{eight_colour_picture(), eight_colour_stream()},
-                                        std::pair{kTrialTie, kTrialTieStream},
-                                        std::pair{kAttemptTie, kAttemptTieStream}}) {
+  for (const auto& [picture, stream] :
+       {std::pair{Picture(1024, 0), kZeroStream}, std::pair{half_picture(), kHalfStream},
+        std::pair{moving_picture(), kMovingStream},
+        std::pair{eight_colour_picture(), eight_colour_stream()},
+        std::pair{kTrialTie, kTrialTieStream}, std::pair{kAttemptTie, kAttemptTieStream}}) {
     const Bytes tiles = tiles_from_picture(picture);
     Bytes out(0x10000, 0xEE);
     ASSERT_EQ(format15_encode(tiles.data(), out.data(), 512, 0x10000, 1), stream.size());
@@ -72,11 +71,14 @@ TEST(Format15Encode, OptionalArguments) {
 // Refused calls write nothing; the source holds exactly `size` bytes, so a
 // read past it shows under the address sanitizer.
 TEST(Format15Encode, Limits) {
-  struct Case { std::uint32_t rows, size; bool accepted; };
+  struct Case {
+    std::uint32_t rows, size;
+    bool accepted;
+  };
   std::mt19937 rng(32);
-  for (const Case c : {Case{32, 32 * 512, true}, Case{33, 33 * 512, false},
-                       Case{0x20000000, 0, false}, Case{0xFFFFFFFF, 512, false},
-                       Case{2, 1023, false}, Case{2, 1025, true}}) {
+  for (const Case c :
+       {Case{32, 32 * 512, true}, Case{33, 33 * 512, false}, Case{0x20000000, 0, false},
+        Case{0xFFFFFFFF, 512, false}, Case{2, 1023, false}, Case{2, 1025, true}}) {
     SCOPED_TRACE(c.rows);
     Bytes source(std::max(c.size, 1u));
     if (c.accepted) {
@@ -84,7 +86,8 @@ TEST(Format15Encode, Limits) {
       std::copy(tiles.begin(), tiles.end(), source.begin());
     }
     Bytes out(0x10000, 0xEE);
-    const std::uint32_t length = format15_encode(source.data(), out.data(), c.size, 0x10000, c.rows);
+    const std::uint32_t length =
+        format15_encode(source.data(), out.data(), c.size, 0x10000, c.rows);
     EXPECT_EQ(length != 0, c.accepted);
     if (!c.accepted) {
       EXPECT_EQ(out[0], 0xEE);
@@ -121,7 +124,8 @@ TEST(Format15Encode, RoundTrips) {
   for (int i = 0; i < 1500; ++i) {
     const std::uint32_t rows = i % 100 == 0 ? 16 + rng() % 17 : 1 + rng() % 4;
     const Bytes tiles = tiles_from_picture(random_picture(rng, rows));
-    const std::uint32_t length = format15_encode(tiles.data(), out.data(), rows * 512, 0x10000, rows);
+    const std::uint32_t length =
+        format15_encode(tiles.data(), out.data(), rows * 512, 0x10000, rows);
     ASSERT_GT(length, 0u);
 
     Bytes in_place = tiles;

@@ -42,13 +42,15 @@ inline Picture two_colour_picture(std::vector<int> boundaries, std::uint8_t left
 // One tile row of colour 3 left of x = 64 and colour 9 from there, and the
 // same with the boundary moving, with their streams.
 inline Picture half_picture() { return two_colour_picture({64, 64, 64, 64, 64, 64, 64, 64}, 3, 9); }
-inline Picture moving_picture() { return two_colour_picture({64, 60, 66, 66, 66, 66, 66, 66}, 3, 9); }
-inline const std::vector<std::uint8_t> kZeroStream = {0x00, 0x00, 0x00, 0x10, 0x11, 0x11, 0x11, 0x01};
+inline Picture moving_picture() {
+  return two_colour_picture({64, 60, 66, 66, 66, 66, 66, 66}, 3, 9);
+}
+inline const std::vector<std::uint8_t> kZeroStream = {0x00, 0x00, 0x00, 0x10,
+                                                      0x11, 0x11, 0x11, 0x01};
 inline const std::vector<std::uint8_t> kHalfStream = {0x93, 0x00, 0x00, 0xa0, 0xaa, 0xb0, 0xaa,
                                                       0x60, 0x18, 0x86, 0x61, 0x18, 0x06};
-inline const std::vector<std::uint8_t> kMovingStream = {0x93, 0x00, 0x00, 0xa0, 0xaa, 0xb0,
-                                                        0xaa, 0x60, 0x09, 0xdb, 0x57, 0xa5,
-                                                        0x61, 0x18, 0x86, 0x01};
+inline const std::vector<std::uint8_t> kMovingStream = {
+    0x93, 0x00, 0x00, 0xa0, 0xaa, 0xb0, 0xaa, 0x60, 0x09, 0xdb, 0x57, 0xa5, 0x61, 0x18, 0x86, 0x01};
 
 // Pictures of several kinds: noise, runs, rows that move, grow and shrink
 // against the row above, dithering; up to sixteen colours.
@@ -62,8 +64,15 @@ inline Picture random_picture(std::mt19937& rng, std::uint32_t tile_rows) {
     std::uint8_t* row = &p[y * 128];
     const std::uint8_t* above = y > 0 ? row - 128 : nullptr;
     for (int x = 0; x < 128;) {
-      if (kind == 0) { row[x++] = any(); continue; }
-      if (kind == 1) { row[x] = palette[(x + y) % 2 * (colours > 1)]; ++x; continue; }
+      if (kind == 0) {
+        row[x++] = any();
+        continue;
+      }
+      if (kind == 1) {
+        row[x] = palette[(x + y) % 2 * (colours > 1)];
+        ++x;
+        continue;
+      }
       const int length = 1 + static_cast<int>(rng() % (kind == 2 ? 40 : 128));
       const std::uint8_t colour = any();
       for (int i = 0; i < length && x < 128; ++i, ++x) row[x] = colour;

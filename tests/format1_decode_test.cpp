@@ -72,34 +72,44 @@ std::vector<StreamCase> stream_cases() {
       {"EndMarkerOnly", {0xFF}, {}},
       {"IncreasingFill", {0x62, 0x61, 0xFF}, {0x61, 0x62, 0x63}},
       {"LongByteFill", {0xE4, 0x27, 0x00, 0xFF}, repeated(0, 40)},
-      {"IncreasingFillWraps", {0xED, 0xFF, 0x00, 0xFF}, concat({counting(0, 256), counting(0, 256)})},
+      {"IncreasingFillWraps",
+       {0xED, 0xFF, 0x00, 0xFF},
+       concat({counting(0, 256), counting(0, 256)})},
       {"EveryKind",
-       {0x03, 0x9A, 0x3C, 0x71, 0xE5, 0x24, 0x41, 0x45, 0x12, 0x34, 0x63, 0x05,
-        0x85, 0x00, 0x00, 0x01, 0x77, 0x88, 0xFF},
+       {0x03, 0x9A, 0x3C, 0x71, 0xE5, 0x24, 0x41, 0x45, 0x12, 0x34, 0x63, 0x05, 0x85, 0x00, 0x00,
+        0x01, 0x77, 0x88, 0xFF},
        {0x9A, 0x3C, 0x71, 0xE5, 0x41, 0x41, 0x41, 0x41, 0x41, 0x12, 0x34, 0x12, 0x34, 0x12,
         0x34, 0x05, 0x06, 0x07, 0x08, 0x9A, 0x3C, 0x71, 0xE5, 0x41, 0x41, 0x77, 0x88}},
       {"OddWordFillEndsWithFirstOperand", {0x42, 0x41, 0x42, 0xFF}, {0x41, 0x42, 0x41}},
       {"LongDirectCopy", concat({{0xE3, 0xFF}, counting(7, 1024), {0xFF}}), counting(7, 1024)},
-      {"LongWordFill", {0xE8, 0x22, 0x01, 0x02, 0xFF}, [] {
+      {"LongWordFill",
+       {0xE8, 0x22, 0x01, 0x02, 0xFF},
+       [] {
          Bytes b;
          for (int i = 0; i < 35; ++i) b.push_back(i % 2 ? 0x02 : 0x01);
          return b;
        }()},
-      {"BackReferenceReadsUnproducedBytesAsZero", {0x01, 0x41, 0x42, 0x83, 0x00, 0x05, 0xFF},
+      {"BackReferenceReadsUnproducedBytesAsZero",
+       {0x01, 0x41, 0x42, 0x83, 0x00, 0x05, 0xFF},
        {0x41, 0x42, 0, 0, 0, 0}},
-      {"BackReferenceFromTheWritePosition", {0x01, 0x41, 0x42, 0x81, 0x00, 0x02, 0xFF}, {0x41, 0x42, 0, 0}},
+      {"BackReferenceFromTheWritePosition",
+       {0x01, 0x41, 0x42, 0x81, 0x00, 0x02, 0xFF},
+       {0x41, 0x42, 0, 0}},
       {"BackReferenceSourceEndingAtTheLimit", {0x83, 0xFF, 0xFC, 0xFF}, {0, 0, 0, 0}},
-      {"BackReferenceWithDistanceTwo", {0x01, 0x41, 0x42, 0x86, 0x00, 0x00, 0xFF},
+      {"BackReferenceWithDistanceTwo",
+       {0x01, 0x41, 0x42, 0x86, 0x00, 0x00, 0xFF},
        {0x41, 0x42, 0x41, 0x42, 0x41, 0x42, 0x41, 0x42, 0x41}},
   };
   // An overlapping back-reference repeats its own output; every header byte
   // that means a back-reference decodes the same way.
   const Bytes overlap = {0x41, 0x42, 0x43, 0x41, 0x42, 0x43, 0x41, 0x42};
   for (std::uint8_t h : {0x84, 0xA4, 0xC4}) {
-    cases.push_back({"ShortBackReference" + std::to_string(h), concat({{0x02}, abc, {h, 0x00, 0x00, 0xFF}}), overlap});
+    cases.push_back({"ShortBackReference" + std::to_string(h),
+                     concat({{0x02}, abc, {h, 0x00, 0x00, 0xFF}}), overlap});
   }
   for (std::uint8_t h : {0xF0, 0xF4, 0xF8, 0xFC}) {
-    cases.push_back({"LongBackReference" + std::to_string(h), concat({{0x02}, abc, {h, 0x04, 0x00, 0x00, 0xFF}}), overlap});
+    cases.push_back({"LongBackReference" + std::to_string(h),
+                     concat({{0x02}, abc, {h, 0x04, 0x00, 0x00, 0xFF}}), overlap});
   }
   return cases;
 }
@@ -109,7 +119,8 @@ TEST(Format1Decode, DecodesEveryExampleStream) {
   const Bytes after = {0x05, 0x99, 0x88, 0x77, 0x66, 0x55};  // a direct copy if read
   for (const StreamCase& c : stream_cases()) {
     SCOPED_TRACE(c.name);
-    const Decoded d = decode(concat({before, c.stream, after}), static_cast<std::uint32_t>(before.size()));
+    const Decoded d =
+        decode(concat({before, c.stream, after}), static_cast<std::uint32_t>(before.size()));
     EXPECT_EQ(d.result, c.expected.size());
     EXPECT_EQ(d.output, c.expected);
     EXPECT_EQ(d.end_position, before.size() + c.stream.size());
@@ -140,19 +151,59 @@ struct LimitCase {
 TEST(Format1Decode, OutputLimit) {
   const LimitCase cases[] = {
       {"FillEndingAtTheLimitThenEndMarker", kLimit, {0xFF, 0x01}, kLimit, 1, 0x5A},
-      {"WordFillEndingAtTheLimitThenEndMarker", kLimit - 2, {0x41, 0x12, 0x34, 0xFF, 0x01}, kLimit, 4, 0x34},
-      {"IncreasingFillEndingAtTheLimitThenEndMarker", kLimit - 3, {0x62, 0x10, 0xFF}, kLimit, 3, 0x12},
-      {"BackReferenceEndingAtTheLimitThenEndMarker", kLimit - 4, {0x83, 0x00, 0x00, 0xFF}, kLimit, 4, 0x5A},
+      {"WordFillEndingAtTheLimitThenEndMarker",
+       kLimit - 2,
+       {0x41, 0x12, 0x34, 0xFF, 0x01},
+       kLimit,
+       4,
+       0x34},
+      {"IncreasingFillEndingAtTheLimitThenEndMarker",
+       kLimit - 3,
+       {0x62, 0x10, 0xFF},
+       kLimit,
+       3,
+       0x12},
+      {"BackReferenceEndingAtTheLimitThenEndMarker",
+       kLimit - 4,
+       {0x83, 0x00, 0x00, 0xFF},
+       kLimit,
+       4,
+       0x5A},
       {"FullThenDirectCopyIsRefusedUnread", kLimit, {0x00, 0x41, 0xFF}, kLimit, 1, 0x5A},
       {"FullThenByteFillIsRefused", kLimit, {0x20, 0x41, 0xFF}, kLimit, 2, 0x5A},
       {"FullThenWordFillDropsItsFirstByte", kLimit, {0x41, 0x12, 0x34, 0xFF}, kLimit, 3, 0x5A},
       {"FullThenIncreasingFillDropsItsFirstByte", kLimit, {0x60, 0x07, 0xFF}, kLimit, 2, 0x5A},
       {"FullThenBackReferenceDropsItsFirstByte", kLimit, {0x80, 0x00, 0x00, 0xFF}, kLimit, 3, 0x5A},
-      {"DirectCopyCrossingTheLimitWritesNothing", kLimit - 1, {0x01, 0x41, 0x42, 0xFF}, kLimit - 1, 1, 0x5A},
-      {"ByteFillCrossingTheLimitWritesNothing", kLimit - 1, {0x21, 0x41, 0xFF}, kLimit - 1, 2, 0x5A},
-      {"WordFillCrossingTheLimitKeepsWhatFits", kLimit - 1, {0x43, 0x12, 0x34, 0xFF}, kLimit, 3, 0x12},
-      {"IncreasingFillCrossingTheLimitKeepsWhatFits", kLimit - 1, {0x63, 0x07, 0xFF}, kLimit, 2, 0x07},
-      {"BackReferenceCrossingTheLimitKeepsWhatFits", kLimit - 1, {0x83, 0x00, 0x00, 0xFF}, kLimit, 3, 0x5A},
+      {"DirectCopyCrossingTheLimitWritesNothing",
+       kLimit - 1,
+       {0x01, 0x41, 0x42, 0xFF},
+       kLimit - 1,
+       1,
+       0x5A},
+      {"ByteFillCrossingTheLimitWritesNothing",
+       kLimit - 1,
+       {0x21, 0x41, 0xFF},
+       kLimit - 1,
+       2,
+       0x5A},
+      {"WordFillCrossingTheLimitKeepsWhatFits",
+       kLimit - 1,
+       {0x43, 0x12, 0x34, 0xFF},
+       kLimit,
+       3,
+       0x12},
+      {"IncreasingFillCrossingTheLimitKeepsWhatFits",
+       kLimit - 1,
+       {0x63, 0x07, 0xFF},
+       kLimit,
+       2,
+       0x07},
+      {"BackReferenceCrossingTheLimitKeepsWhatFits",
+       kLimit - 1,
+       {0x83, 0x00, 0x00, 0xFF},
+       kLimit,
+       3,
+       0x5A},
       {"BackReferenceSourcePastTheLimitOnShortOutput", 0, {0x83, 0xFF, 0xFD, 0xFF}, 0, 3, -1},
       {"LongBackReferenceSourcePastTheLimit", 10, {0xF3, 0xFF, 0xFC, 0x01, 0xFF}, 10, 4, 0x5A},
       {"LongBackReferenceSourceUpToTheLimit", 10, {0xF3, 0xFF, 0xFC, 0x00, 0xFF}, 1034, 5, 0},
@@ -172,8 +223,8 @@ TEST(Format1Decode, OutputLimit) {
 
 TEST(Format1Decode, MaxSizeClipsOnlyTheCopy) {
   const std::vector<StreamCase> cases = stream_cases();
-  const StreamCase& every_kind = *std::find_if(cases.begin(), cases.end(),
-                                               [](const StreamCase& c) { return c.name == "EveryKind"; });
+  const StreamCase& every_kind = *std::find_if(
+      cases.begin(), cases.end(), [](const StreamCase& c) { return c.name == "EveryKind"; });
   const Bytes& stream = every_kind.stream;
   const Bytes& expected = every_kind.expected;
   RomImage image = make_image(stream);
@@ -184,7 +235,8 @@ TEST(Format1Decode, MaxSizeClipsOnlyTheCopy) {
     EXPECT_EQ(format1_decode(&image, destination.data(), 0, max_size, &end), 27u);
     const std::uint32_t copied = std::min(max_size, 27u);
     EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + copied, destination.begin()));
-    EXPECT_TRUE(std::all_of(destination.begin() + copied, destination.end(), [](std::uint8_t b) { return b == 0xEE; }));
+    EXPECT_TRUE(std::all_of(destination.begin() + copied, destination.end(),
+                            [](std::uint8_t b) { return b == 0xEE; }));
     EXPECT_EQ(end, stream.size());
   }
   // Without a destination or an end position the result stays the same.
@@ -203,7 +255,7 @@ struct PastEndCase {
   std::string name;
   Bytes image;
   std::uint32_t offset;
-  Bytes output_start;             // the first output bytes; the rest are zeros
+  Bytes output_start;  // the first output bytes; the rest are zeros
   std::uint32_t result;
   std::uint32_t end_position;
   std::uint32_t image_position;
@@ -217,15 +269,31 @@ TEST(Format1Decode, ReadsPastTheEndOfTheImage) {
   // and the final refused header one more.
   auto zeros_until_limit = [](std::uint32_t output) { return 2 * (kLimit - output) + 1; };
   const PastEndCase cases[] = {
-      {"DirectCopyCutOff", {0x02, 0x41, 0x42}, 0, {0x41, 0x42, 0x00}, kLimit, 4 + zeros_until_limit(3), 3},
+      {"DirectCopyCutOff",
+       {0x02, 0x41, 0x42},
+       0,
+       {0x41, 0x42, 0x00},
+       kLimit,
+       4 + zeros_until_limit(3),
+       3},
       {"OffsetPastTheEnd", {1, 2, 3, 4}, 100, {}, kLimit, 100 + zeros_until_limit(0), 100},
       {"OffsetAtTheEnd", {1, 2, 3, 4}, 4, {}, kLimit, 4 + zeros_until_limit(0), 4},
       {"LongHeaderCutOff", {0xE5}, 0, {}, kLimit, 3 + zeros_until_limit(257), 1},
-      {"BackReferenceOperandCutOff", {0x01, 0x41, 0x42, 0x83, 0x00}, 0, {0x41, 0x42, 0x41, 0x42, 0x41, 0x42},
-       kLimit, 6 + zeros_until_limit(6), 5},
+      {"BackReferenceOperandCutOff",
+       {0x01, 0x41, 0x42, 0x83, 0x00},
+       0,
+       {0x41, 0x42, 0x41, 0x42, 0x41, 0x42},
+       kLimit,
+       6 + zeros_until_limit(6),
+       5},
       {"FillOperandCutOff", {0x62}, 0, {0x00, 0x01, 0x02}, kLimit, 2 + zeros_until_limit(3), 1},
-      {"OffsetNearTheTopWraps", Bytes(16, 0x33), 0xFFFFFFF0u, {}, kLimit,
-       0xFFFFFFF0u + zeros_until_limit(0), 0xFFFFFFF0u},
+      {"OffsetNearTheTopWraps",
+       Bytes(16, 0x33),
+       0xFFFFFFF0u,
+       {},
+       kLimit,
+       0xFFFFFFF0u + zeros_until_limit(0),
+       0xFFFFFFF0u},
   };
   for (const PastEndCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -283,7 +351,8 @@ TEST(Format1Decode, AgreesWithTheModelOnRandomImages) {
       if (rng.chance(90)) image.push_back(0xFF);
       if (rng.chance(15)) image.resize(rng.between(1, static_cast<std::uint32_t>(image.size())));
     }
-    const std::uint32_t offset = rng.chance(90) ? 0 : rng.between(0, static_cast<std::uint32_t>(image.size()) + 3);
+    const std::uint32_t offset =
+        rng.chance(90) ? 0 : rng.between(0, static_cast<std::uint32_t>(image.size()) + 3);
     expect_same_as_model(image, offset);
   }
 }
@@ -307,13 +376,20 @@ TEST(Format1Decode, DecodesHandWrittenStreams) {
           w.direct_copy(bytes, long_form);
           break;
         }
-        case 1: w.byte_fill(rng.byte(), length, long_form); break;
-        case 2: w.word_fill(rng.byte(), rng.byte(), length, long_form); break;
-        case 3: w.increasing_fill(rng.byte(), length, long_form); break;
+        case 1:
+          w.byte_fill(rng.byte(), length, long_form);
+          break;
+        case 2:
+          w.word_fill(rng.byte(), rng.byte(), length, long_form);
+          break;
+        case 3:
+          w.increasing_fill(rng.byte(), length, long_form);
+          break;
         default: {
           const std::uint32_t kind = rng.between(4, 7);
           const std::uint32_t produced = static_cast<std::uint32_t>(w.expected().size());
-          const std::uint32_t offset = rng.between(produced > 64 && rng.chance(50) ? produced - 64 : 0, produced - 1);
+          const std::uint32_t offset =
+              rng.between(produced > 64 && rng.chance(50) ? produced - 64 : 0, produced - 1);
           w.back_reference(kind, offset, kind == 7 ? std::min(length, 768u) : length, long_form);
           break;
         }

@@ -22,7 +22,8 @@ Bytes encode(const Bytes& source) {
   Bytes out(kLimit, 0xEE);
   const std::uint8_t none = 0;  // an empty source is still a source
   const std::uint8_t* data = source.empty() ? &none : source.data();
-  const std::uint32_t length = format1_encode(data, out.data(), static_cast<std::uint32_t>(source.size()), kLimit);
+  const std::uint32_t length =
+      format1_encode(data, out.data(), static_cast<std::uint32_t>(source.size()), kLimit);
   out.resize(length);
   return out;
 }
@@ -102,11 +103,13 @@ std::vector<EncodeCase> encode_cases() {
       {"EveryKind",
        {0x9A, 0x3C, 0x71, 0xE5, 0x41, 0x41, 0x41, 0x41, 0x41, 0x12, 0x34, 0x12, 0x34, 0x12,
         0x34, 0x05, 0x06, 0x07, 0x08, 0x9A, 0x3C, 0x71, 0xE5, 0x41, 0x41, 0x77, 0x88},
-       {0x03, 0x9A, 0x3C, 0x71, 0xE5, 0x24, 0x41, 0x45, 0x12, 0x34, 0x63, 0x05,
-        0x85, 0x00, 0x00, 0x01, 0x77, 0x88, 0xFF}},
-      {"RepeatNotTwoLongerThanByteFill", {0x41, 0x41, 0x41, 0x42, 0x41, 0x41, 0x41, 0x42},
+       {0x03, 0x9A, 0x3C, 0x71, 0xE5, 0x24, 0x41, 0x45, 0x12, 0x34, 0x63, 0x05, 0x85, 0x00, 0x00,
+        0x01, 0x77, 0x88, 0xFF}},
+      {"RepeatNotTwoLongerThanByteFill",
+       {0x41, 0x41, 0x41, 0x42, 0x41, 0x41, 0x41, 0x42},
        {0x22, 0x41, 0x00, 0x42, 0x22, 0x41, 0x00, 0x42, 0xFF}},
-      {"RepeatTwoLongerThanByteFill", {0x41, 0x41, 0x41, 0x42, 0x43, 0x41, 0x41, 0x41, 0x42, 0x43},
+      {"RepeatTwoLongerThanByteFill",
+       {0x41, 0x41, 0x41, 0x42, 0x43, 0x41, 0x41, 0x41, 0x42, 0x43},
        {0x22, 0x41, 0x01, 0x42, 0x43, 0x84, 0x00, 0x00, 0xFF}},
       {"RepeatNotLongerThanWordFill",
        concat({repeated({0x12, 0x34}, 3), {0x99, 0x88}, repeated({0x12, 0x34}, 3)}),
@@ -114,18 +117,21 @@ std::vector<EncodeCase> encode_cases() {
       {"RepeatOneLongerThanWordFill",
        concat({repeated({0x12, 0x34}, 3), {0x12, 0x99}, repeated({0x12, 0x34}, 3), {0x12, 0x99}}),
        {0x46, 0x12, 0x34, 0x00, 0x99, 0x87, 0x00, 0x00, 0xFF}},
-      {"RepeatOneLongerThanIncreasingFill", {0x10, 0x11, 0x12, 0x13, 0x00, 0x10, 0x11, 0x12, 0x13, 0x00},
+      {"RepeatOneLongerThanIncreasingFill",
+       {0x10, 0x11, 0x12, 0x13, 0x00, 0x10, 0x11, 0x12, 0x13, 0x00},
        {0x63, 0x10, 0x00, 0x00, 0x63, 0x10, 0x00, 0x00, 0xFF}},
       {"RepeatTwoLongerThanIncreasingFill",
        {0x10, 0x11, 0x12, 0x13, 0x00, 0x01, 0x10, 0x11, 0x12, 0x13, 0x00, 0x01},
        {0x63, 0x10, 0x01, 0x00, 0x01, 0x85, 0x00, 0x00, 0xFF}},
       {"EqualRepeatsTakeTheEarliest",
        {0xAA, 0xBB, 0xCC, 0xDD, 0x01, 0xAA, 0xBB, 0xCC, 0xDD, 0x02, 0xAA, 0xBB, 0xCC, 0xDD, 0x03},
-       {0x04, 0xAA, 0xBB, 0xCC, 0xDD, 0x01, 0x83, 0x00, 0x00, 0x00, 0x02, 0x83, 0x00, 0x00, 0x00, 0x03, 0xFF}},
+       {0x04, 0xAA, 0xBB, 0xCC, 0xDD, 0x01, 0x83, 0x00, 0x00, 0x00, 0x02, 0x83, 0x00, 0x00, 0x00,
+        0x03, 0xFF}},
       {"LongerLaterRepeatWins",
        {0xAA, 0xBB, 0xCC, 0xDD, 0x01, 0xAA, 0xBB, 0xCC, 0xDD, 0x02, 0xAA, 0xBB, 0xCC, 0xDD, 0x02},
        {0x04, 0xAA, 0xBB, 0xCC, 0xDD, 0x01, 0x83, 0x00, 0x00, 0x00, 0x02, 0x84, 0x00, 0x05, 0xFF}},
-      {"OverlappingRepeat", concat({{0x01, 0x02, 0x04}, repeated({0x01, 0x02, 0x04}, 3)}),
+      {"OverlappingRepeat",
+       concat({{0x01, 0x02, 0x04}, repeated({0x01, 0x02, 0x04}, 3)}),
        {0x02, 0x01, 0x02, 0x04, 0x88, 0x00, 0x00, 0xFF}},
       {"AllZeros", Bytes(kLimit, 0), concat({repeated({0xE7, 0xFF, 0x00}, 64), {0xFF}})},
   };
@@ -175,8 +181,10 @@ TEST(Format1Encode, MaxSizeClipsOnlyTheCopy) {
     Bytes destination(80, 0xEE);
     EXPECT_EQ(format1_encode(every_kind.source.data(), destination.data(), 27, max_size), 19u);
     const std::uint32_t copied = std::min(max_size, 19u);
-    EXPECT_TRUE(std::equal(destination.begin(), destination.begin() + copied, every_kind.stream.begin()));
-    EXPECT_TRUE(std::all_of(destination.begin() + copied, destination.end(), [](std::uint8_t b) { return b == 0xEE; }));
+    EXPECT_TRUE(
+        std::equal(destination.begin(), destination.begin() + copied, every_kind.stream.begin()));
+    EXPECT_TRUE(std::all_of(destination.begin() + copied, destination.end(),
+                            [](std::uint8_t b) { return b == 0xEE; }));
   }
   EXPECT_EQ(format1_encode(every_kind.source.data(), nullptr, 27, kLimit), 19u);
 }
@@ -198,7 +206,8 @@ Bytes encode_eagerly(const Bytes& source) {
   Bytes out(kLimit, 0xEE);
   const std::uint8_t none = 0;
   const std::uint8_t* data = source.empty() ? &none : source.data();
-  out.resize(format1_encode_tuned(data, out.data(), static_cast<std::uint32_t>(source.size()), kLimit, 0));
+  out.resize(
+      format1_encode_tuned(data, out.data(), static_cast<std::uint32_t>(source.size()), kLimit, 0));
   return out;
 }
 
@@ -236,7 +245,8 @@ TEST(Format1Encode, MatchesTheReferenceOnFullSizeInputs) {
       {"four values", testing::small_alphabet(rng, kLimit, 4)},
       {"two values", testing::small_alphabet(rng, 16384, 2)},
       {"bytes FF", Bytes(kLimit, 0xFF)},
-      {"short zero runs with the same bytes after them", [&rng] {
+      {"short zero runs with the same bytes after them",
+       [&rng] {
          Bytes b;
          while (b.size() < 16384) {
            b.insert(b.end(), rng.between(3, 9), 0);
@@ -244,7 +254,8 @@ TEST(Format1Encode, MatchesTheReferenceOnFullSizeInputs) {
          }
          return b;
        }()},
-      {"alternating pairs of varied lengths", [&rng] {
+      {"alternating pairs of varied lengths",
+       [&rng] {
          Bytes b;
          while (b.size() < 16384) {
            const std::uint8_t x = rng.between(1, 3), y = rng.between(4, 5);
@@ -253,14 +264,17 @@ TEST(Format1Encode, MatchesTheReferenceOnFullSizeInputs) {
          }
          return b;
        }()},
-      {"alternating pair up to the very end", [&rng] {
+      {"alternating pair up to the very end",
+       [&rng] {
          Bytes b = testing::mixture(rng, kLimit - 301);
          for (std::uint32_t i = 0; i < 301; ++i) b.push_back(i % 2 ? 0xAB : 0xCD);
          return b;
        }()},
-      {"counting", [] {
+      {"counting",
+       [] {
          Bytes b(kLimit);
-         for (std::uint32_t i = 0; i < kLimit; ++i) b[i] = static_cast<std::uint8_t>(i * 3 + i / 4096);
+         for (std::uint32_t i = 0; i < kLimit; ++i)
+           b[i] = static_cast<std::uint8_t>(i * 3 + i / 4096);
          return b;
        }()},
   };

@@ -61,10 +61,10 @@ struct Observed {
   std::uint64_t repeat_one_over_byte_fill = 0;        // B = F + 1: the fill is written
   std::uint64_t repeat_equal_to_word_fill = 0;        // B = W: the fill is written
   std::uint64_t repeat_one_over_increasing_fill = 0;  // B = I + 1: the fill is written
-  std::uint64_t later_equal_repeat_passed_over = 0;   // an equally long later match kept the earlier
-  std::uint64_t walk_stopped_at_reach = 0;            // a match covered the whole reach
-  std::uint64_t overlapping_repeat_written = 0;       // the repeat's source runs past p
-  std::uint64_t pending_run_full = 0;                 // a flush at 1024 passed-over bytes
+  std::uint64_t later_equal_repeat_passed_over = 0;  // an equally long later match kept the earlier
+  std::uint64_t walk_stopped_at_reach = 0;           // a match covered the whole reach
+  std::uint64_t overlapping_repeat_written = 0;      // the repeat's source runs past p
+  std::uint64_t pending_run_full = 0;                // a flush at 1024 passed-over bytes
 };
 
 // The stream for source (at most 65,536 bytes), or an empty vector when the

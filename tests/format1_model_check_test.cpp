@@ -4,6 +4,8 @@
 // calls of the choice (repeats one byte longer than a fill, equally long
 // repeats, repeats covering the whole reach, overlapping repeats, pending runs
 // at 1024 bytes, streams at the output limit). Every stream is also decoded.
+#include "format1_model_check.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,7 +18,6 @@
 
 #include "codec/format1.h"
 #include "codec/format1_tuning.h"
-#include "format1_model_check.h"
 #include "rom/image.h"
 #include "sample_data.h"
 
@@ -64,9 +65,9 @@ Bytes unrepetitive(std::uint32_t seed, std::uint32_t size) {
     if (i >= 3) {
       const std::uint8_t w = out[i - 3];
       if (w != out[i - 2] && w == out[i - 1] && out[i - 2] == b) continue;
-      const std::uint32_t group =
-          std::uint32_t{out[i - 3]} << 24 | std::uint32_t{out[i - 2]} << 16 |
-          std::uint32_t{out[i - 1]} << 8 | b;
+      const std::uint32_t group = std::uint32_t{out[i - 3]} << 24 |
+                                  std::uint32_t{out[i - 2]} << 16 | std::uint32_t{out[i - 1]} << 8 |
+                                  b;
       if (!groups.insert(group).second) continue;
     }
     out.push_back(b);
@@ -238,7 +239,8 @@ std::vector<KnownStream> known_streams() {
 
   const Bytes plain1025 = unrepetitive(1025, 1025);
   cases.push_back({"1025 plain bytes", plain1025,
-                   concat({{0xE3, 0xFF}, Bytes(plain1025.begin(), plain1025.end() - 1),
+                   concat({{0xE3, 0xFF},
+                           Bytes(plain1025.begin(), plain1025.end() - 1),
                            {0x00, plain1025.back(), 0xFF}})});
 
   // 63 pieces of 1024 and one of 895 need exactly 65,536 bytes; one more byte is too many.
@@ -344,8 +346,8 @@ Bytes mixed(Rng& rng, std::uint32_t size) {
 
 Bytes small_alphabet(Rng& rng, std::uint32_t size) {
   std::uint8_t palette[4];
-  for (auto& v : palette) v = rng.chance(30) ? static_cast<std::uint8_t>(rng.between(0, 3))
-                                             : rng.byte();
+  for (auto& v : palette)
+    v = rng.chance(30) ? static_cast<std::uint8_t>(rng.between(0, 3)) : rng.byte();
   const std::uint32_t colours = rng.between(2, 4);
   Bytes out(size);
   for (auto& b : out) b = palette[rng.between(0, colours - 1)];
@@ -402,14 +404,14 @@ Bytes margin_pairs(Rng& rng, std::uint32_t size) {
 // Pieces that recur: equally long repeats at several earlier positions, and
 // blocks of 1024 bytes and more that recur whole or cut short at the end.
 Bytes recurring_blocks(Rng& rng, std::uint32_t size) {
-  const Bytes block = unrepetitive(rng.between(0, 1u << 30), rng.chance(50) ? rng.between(4, 12)
-                                                                            : rng.between(1000, 1100));
+  const Bytes block = unrepetitive(rng.between(0, 1u << 30),
+                                   rng.chance(50) ? rng.between(4, 12) : rng.between(1000, 1100));
   Bytes out;
   while (out.size() < size) {
     const std::uint32_t from = rng.between(0, static_cast<std::uint32_t>(block.size()) - 1);
-    const std::uint32_t to =
-        rng.chance(60) ? static_cast<std::uint32_t>(block.size())
-                       : rng.between(from, static_cast<std::uint32_t>(block.size()));
+    const std::uint32_t to = rng.chance(60)
+                                 ? static_cast<std::uint32_t>(block.size())
+                                 : rng.between(from, static_cast<std::uint32_t>(block.size()));
     out.insert(out.end(), block.begin() + (rng.chance(50) ? 0 : from), block.begin() + to);
     if (rng.chance(70)) out.push_back(rng.byte());
   }
@@ -420,7 +422,8 @@ Bytes recurring_blocks(Rng& rng, std::uint32_t size) {
 // Plain bytes with pending runs of about 1024 and 2048 bytes before, between
 // and after short commands.
 Bytes pending_runs(Rng& rng, std::uint32_t) {
-  static constexpr std::uint32_t kLengths[] = {0, 1, 2, 1022, 1023, 1024, 1025, 1026, 2047, 2048, 2049};
+  static constexpr std::uint32_t kLengths[] = {0,    1,    2,    1022, 1023, 1024,
+                                               1025, 1026, 2047, 2048, 2049};
   Bytes out;
   for (int piece = rng.between(1, 3); piece > 0; --piece) {
     const Bytes plain = unrepetitive(rng.between(0, 1u << 30), kLengths[rng.between(0, 10)]);
@@ -532,8 +535,8 @@ TEST(Format1ModelCheck, LibraryAgreesOnAllTinyInputs) {
 TEST(Format1ModelCheck, LibraryAgreesOnFullSizeInputs) {
   Rng rng(65536);
   std::vector<Bytes> sources = {
-      Bytes(kLimit, 0x00), counting(0x80, kLimit), alternating(0x12, 0x34, kLimit),
-      periodic(rng, kLimit), mixed(rng, kLimit), long_runs(rng, kLimit),
+      Bytes(kLimit, 0x00),   counting(0x80, kLimit), alternating(0x12, 0x34, kLimit),
+      periodic(rng, kLimit), mixed(rng, kLimit),     long_runs(rng, kLimit),
   };
 #ifndef TILVEX_MODEL_CHECK_SLOW
   sources.push_back(small_alphabet(rng, kLimit));

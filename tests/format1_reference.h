@@ -27,7 +27,8 @@ struct ReferenceDecoded {
 // Decodes the stream at offset of image through the image store's rom_seek
 // and rom_read, one byte at a time and each direct copy in one request.
 // Bytes a read does not deliver count as 0.
-inline ReferenceDecoded reference_decode(const std::vector<std::uint8_t>& bytes, std::uint32_t offset) {
+inline ReferenceDecoded reference_decode(const std::vector<std::uint8_t>& bytes,
+                                         std::uint32_t offset) {
   RomImage image;
   image.size = static_cast<std::uint32_t>(bytes.size());
   image.data = allocate_bytes(bytes.size());
@@ -109,7 +110,8 @@ inline ReferenceDecoded reference_decode(const std::vector<std::uint8_t>& bytes,
 // The greedy encoder exactly as described for the format: two-byte position
 // chains walked from their heads, every candidate compared byte by byte.
 // Returns no stream when it would not fit in the output limit.
-inline std::optional<std::vector<std::uint8_t>> reference_encode(const std::vector<std::uint8_t>& s) {
+inline std::optional<std::vector<std::uint8_t>> reference_encode(
+    const std::vector<std::uint8_t>& s) {
   const std::uint32_t n = static_cast<std::uint32_t>(s.size());
   std::vector<std::int32_t> head(65536, -1), tail(65536, -1);
   std::vector<std::int32_t> link(n > 1 ? n - 1 : 0, -1);
@@ -242,11 +244,13 @@ class StreamWriter {
   void increasing_fill(std::uint8_t v, std::uint32_t length, bool long_form = false) {
     header(3, length, long_form);
     stream_.push_back(v);
-    for (std::uint32_t i = 0; i < length; ++i) expected_.push_back(static_cast<std::uint8_t>(v + i));
+    for (std::uint32_t i = 0; i < length; ++i)
+      expected_.push_back(static_cast<std::uint8_t>(v + i));
   }
   // offset must lie within the output written so far. Kind 7 has no short
   // form, and its long form ends at 768 bytes, as 0xFF is the end marker.
-  void back_reference(std::uint32_t kind, std::uint32_t offset, std::uint32_t length, bool long_form = false) {
+  void back_reference(std::uint32_t kind, std::uint32_t offset, std::uint32_t length,
+                      bool long_form = false) {
     header(kind, length, long_form);
     stream_.push_back(static_cast<std::uint8_t>(offset >> 8));
     stream_.push_back(static_cast<std::uint8_t>(offset & 0xFF));

@@ -1,5 +1,7 @@
 // Cartridge identification: the five refusals and the success line, in the
 // order the checks run, both on the function and through the tool.
+#include "app/identify.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/identify.h"
 #include "app/run.h"
 #include "common/run_settings.h"
 #include "test_support.h"
@@ -79,8 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         IdentifyCase{"ExactMinimum", kMin, nullptr, kVersion10, 1},
         IdentifyCase{"MinimumPlus1024", kMin + 1024, nullptr, kVersion10, 1},
-        IdentifyCase{"Version11", kMin,
-                     [](auto& b) { b[kVersionOffset] = 1; }, kVersion11, 1},
+        IdentifyCase{"Version11", kMin, [](auto& b) { b[kVersionOffset] = 1; }, kVersion11, 1},
         // Only bit 0x200 is looked at.
         IdentifyCase{"MinimumPlus512", kMin + 512, nullptr, kHeaderMessage, 0},
         IdentifyCase{"EmptyFile", 0, nullptr, kHeaderMessage, 0},
@@ -89,29 +89,29 @@ INSTANTIATE_TEST_SUITE_P(
         // The size checks come before any field is read.
         IdentifyCase{"SizeBeforeTitle", kMin + 512,
                      [](auto& b) { set_title(b, "SOMETHING ELSE       "); }, kHeaderMessage, 0},
-        IdentifyCase{"LowerCaseTitle", kMin,
-                     [](auto& b) { set_title(b, "quillfen reach       "); }, kTitleMessage, 0},
+        IdentifyCase{"LowerCaseTitle", kMin, [](auto& b) { set_title(b, "quillfen reach       "); },
+                     kTitleMessage, 0},
         IdentifyCase{"ZeroPaddedTitle", kMin,
                      [](auto& b) { std::memset(b.data() + kTitleOffset + 14, 0, 7); },
                      kTitleMessage, 0},
-        IdentifyCase{"LastTitleByteWrong", kMin,
-                     [](auto& b) { b[kTitleOffset + 20] = 'X'; }, kTitleMessage, 0},
+        IdentifyCase{"LastTitleByteWrong", kMin, [](auto& b) { b[kTitleOffset + 20] = 'X'; },
+                     kTitleMessage, 0},
         IdentifyCase{"TitleBeforeCountry", kMin,
                      [](auto& b) {
                        b[kTitleOffset] = 'X';
                        b[kCountryOffset] = 0;
                      },
                      kTitleMessage, 0},
-        IdentifyCase{"CountryZero", kMin, [](auto& b) { b[kCountryOffset] = 0; },
-                     kCountryMessage, 0},
+        IdentifyCase{"CountryZero", kMin, [](auto& b) { b[kCountryOffset] = 0; }, kCountryMessage,
+                     0},
         IdentifyCase{"CountryBeforeVersion", kMin,
                      [](auto& b) {
                        b[kCountryOffset] = 0;
                        b[kVersionOffset] = 9;
                      },
                      kCountryMessage, 0},
-        IdentifyCase{"VersionTwo", kMin, [](auto& b) { b[kVersionOffset] = 2; },
-                     kVersionMessage, 0},
+        IdentifyCase{"VersionTwo", kMin, [](auto& b) { b[kVersionOffset] = 2; }, kVersionMessage,
+                     0},
         IdentifyCase{"VersionHighBit", kMin, [](auto& b) { b[kVersionOffset] = 0x80; },
                      kVersionMessage, 0}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -161,7 +161,8 @@ TEST_P(IdentifyThroughTool, RefusesBeforeLoading) {
     EXPECT_EQ(run.output, std::string(kBanner) + c.message + kPrompt) << "mode " << mode;
     EXPECT_EQ(run.exit_status, 1);
   }
-  EXPECT_EQ(testing::read_file(dir.file("game.smc")), bytes) << "a refused cartridge is never written";
+  EXPECT_EQ(testing::read_file(dir.file("game.smc")), bytes)
+      << "a refused cartridge is never written";
 }
 
 INSTANTIATE_TEST_SUITE_P(

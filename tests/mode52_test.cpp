@@ -1,11 +1,11 @@
 // Pixel conversion mode 52 between tiles and the packed bitmap layout.
+#include "pixel/mode52.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
 #include <vector>
-
-#include "pixel/mode52.h"
 
 namespace tilvex {
 namespace {
@@ -80,7 +80,8 @@ TEST(Mode52, LeftoverTilesComeBackAsZero) {
     ASSERT_TRUE(tiles_to_cartridge(tiles.data(), bitmap.data(), count, kConversionMode52));
     ASSERT_TRUE(tiles_from_cartridge(bitmap.data(), back.data(), count, kConversionMode52));
     EXPECT_TRUE(std::equal(tiles.begin(), tiles.begin() + 32 * converted, back.begin()));
-    EXPECT_TRUE(std::all_of(back.begin() + 32 * converted, back.end(), [](auto b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(back.begin() + 32 * converted, back.end(), [](auto b) { return b == 0; }));
   }
   // Count 0 converts nothing and touches nothing.
   std::uint8_t a = 0x11, b = 0x22;
@@ -96,13 +97,13 @@ TEST(Mode52, WherePixelsLand) {
     std::uint32_t tile, row, column, byte;
     bool high;
   };
-  const Case cases[] = {{0, 0, 0, 0, false},  {16, 0, 0, 128, false}, {32, 0, 0, 0, true},
+  const Case cases[] = {{0, 0, 0, 0, false},   {16, 0, 0, 128, false}, {32, 0, 0, 0, true},
                         {48, 0, 0, 128, true}, {1, 1, 7, 271, false},  {15, 7, 7, 1919, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tile);
     Bytes tiles(32 * 64, 0), bitmap(32 * 64, 0);
-    tiles[32 * c.tile + 2 * c.row] = static_cast<std::uint8_t>(0x80 >> c.column);        // plane 0
-    tiles[32 * c.tile + 17 + 2 * c.row] = static_cast<std::uint8_t>(0x80 >> c.column);   // plane 3
+    tiles[32 * c.tile + 2 * c.row] = static_cast<std::uint8_t>(0x80 >> c.column);       // plane 0
+    tiles[32 * c.tile + 17 + 2 * c.row] = static_cast<std::uint8_t>(0x80 >> c.column);  // plane 3
     ASSERT_TRUE(tiles_to_cartridge(tiles.data(), bitmap.data(), 64, kConversionMode52));
     for (std::size_t i = 0; i < bitmap.size(); ++i) {
       ASSERT_EQ(bitmap[i], i == c.byte ? (c.high ? 0x90 : 0x09) : 0) << i;

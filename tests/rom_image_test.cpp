@@ -27,7 +27,8 @@ constexpr std::uint32_t kReadWrite = 1 | kRomFixedSize | kRomLoadWhole;
 
 std::vector<std::uint8_t> pattern(std::uint32_t size) {
   std::vector<std::uint8_t> bytes(size);
-  for (std::uint32_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8) + 1);
+  for (std::uint32_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8) + 1);
   return bytes;
 }
 
@@ -38,7 +39,8 @@ std::vector<std::uint8_t> image_bytes() {
 
 std::vector<std::string> directory_entries(const fs::path& directory) {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename());
+  for (const auto& entry : fs::directory_iterator(directory))
+    names.push_back(entry.path().filename());
   return names;
 }
 
@@ -67,8 +69,8 @@ TEST_F(RomImageTest, ReadsAtOffsetsAreClippedAtTheEnd) {
     std::uint32_t copied;  // bytes that reach the destination
   };
   const Case cases[] = {
-      {0, size, 1, size}, {0x10, 0x20, 1, 0x20}, {size - 4, 4, 1, 4},
-      {size - 4, 10, 0, 4}, {size, 1, 0, 0}, {size + 5, 1, 0, 0}, {0xFFFFFFFF, 2, 0, 0},
+      {0, size, 1, size}, {0x10, 0x20, 1, 0x20}, {size - 4, 4, 1, 4},   {size - 4, 10, 0, 4},
+      {size, 1, 0, 0},    {size + 5, 1, 0, 0},   {0xFFFFFFFF, 2, 0, 0},
   };
   open(size, kReadOnly);
   for (const Case& c : cases) {
@@ -314,7 +316,9 @@ TEST_F(RomImageTest, SaveCutShortByAFileSizeLimitLeavesTheOriginal) {
     if (rom_open(cartridge.c_str(), kReadWrite, 0) == nullptr) return 11;
     const std::uint8_t byte = 0;
     if (rom_write_at(&byte, 1, 0, 1) != 1) return 12;
-    struct rlimit limit {0x8000, 0x8000};
+    struct rlimit limit {
+      0x8000, 0x8000
+    };
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 10;
     return rom_save(nullptr) == 0 ? 0 : 13;
   });

@@ -45,12 +45,14 @@ inline Bytes byte_runs(SampleRng& rng, std::uint32_t size, std::uint32_t max_run
 }
 
 // A random pattern of the given period repeated, with a mutation now and then.
-inline Bytes periodic(SampleRng& rng, std::uint32_t size, std::uint32_t period, std::uint32_t mutations) {
+inline Bytes periodic(SampleRng& rng, std::uint32_t size, std::uint32_t period,
+                      std::uint32_t mutations) {
   Bytes pattern(period);
   for (auto& v : pattern) v = rng.byte();
   Bytes out(size);
   for (std::uint32_t i = 0; i < size; ++i) out[i] = pattern[i % period];
-  for (std::uint32_t m = 0; m < mutations && size != 0; ++m) out[rng.between(0, size - 1)] = rng.byte();
+  for (std::uint32_t m = 0; m < mutations && size != 0; ++m)
+    out[rng.between(0, size - 1)] = rng.byte();
   return out;
 }
 
@@ -63,7 +65,8 @@ inline Bytes tile_graphics(SampleRng& rng, std::uint32_t size, std::uint32_t den
   const int width = 128, height = static_cast<int>(8 * rows);
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height, 0);
   auto put = [&](int x, int y, std::uint8_t c) {
-    if (x >= 0 && x < width && y >= 0 && y < height) pixels[static_cast<std::size_t>(y) * width + x] = c;
+    if (x >= 0 && x < width && y >= 0 && y < height)
+      pixels[static_cast<std::size_t>(y) * width + x] = c;
   };
   const int shapes = 2 + height * static_cast<int>(density) / 12;
   for (int s = 0; s < shapes; ++s) {
@@ -106,7 +109,8 @@ inline Bytes tile_graphics(SampleRng& rng, std::uint32_t size, std::uint32_t den
       for (int x = 0; x < 8; ++x) {
         const std::uint8_t c =
             pixels[static_cast<std::size_t>(8 * (t >> 4) + r) * width + 8 * (t & 15) + x];
-        for (int k = 0; k < 4; ++k) planes[k] |= static_cast<std::uint8_t>(((c >> k) & 1) << (7 - x));
+        for (int k = 0; k < 4; ++k)
+          planes[k] |= static_cast<std::uint8_t>(((c >> k) & 1) << (7 - x));
       }
       tiles[32 * t + 2 * r] = planes[0];
       tiles[32 * t + 2 * r + 1] = planes[1];
@@ -184,7 +188,8 @@ inline Bytes unrepetitive(std::uint32_t seed, std::uint32_t size) {
       if (i >= 1 && (v == out[i - 1] || v == static_cast<std::uint8_t>(out[i - 1] + 1))) continue;
       if (i >= 2 && v == out[i - 2]) continue;
       if (i >= 3) {
-        const std::uint32_t group = std::uint32_t{out[i - 3]} << 24 | std::uint32_t{out[i - 2]} << 16 |
+        const std::uint32_t group = std::uint32_t{out[i - 3]} << 24 |
+                                    std::uint32_t{out[i - 2]} << 16 |
                                     std::uint32_t{out[i - 1]} << 8 | v;
         if (!seen.insert(group).second) continue;
       }
@@ -199,16 +204,21 @@ inline Bytes unrepetitive(std::uint32_t seed, std::uint32_t size) {
 inline Bytes varied_sample(std::uint32_t seed, std::uint32_t size) {
   SampleRng rng(seed);
   switch (seed % 7) {
-    case 0: return small_alphabet(rng, size, rng.between(1, 4));
-    case 1: return small_alphabet(rng, size, 256);
-    case 2: return byte_runs(rng, size, rng.between(1, 40));
-    case 3: return periodic(rng, size, rng.between(1, 70), rng.between(0, 8));
+    case 0:
+      return small_alphabet(rng, size, rng.between(1, 4));
+    case 1:
+      return small_alphabet(rng, size, 256);
+    case 2:
+      return byte_runs(rng, size, rng.between(1, 40));
+    case 3:
+      return periodic(rng, size, rng.between(1, 70), rng.between(0, 8));
     case 4: {
       Bytes tiles = tile_graphics(rng, std::max<std::uint32_t>(size, 512));
       tiles.resize(size);
       return tiles;
     }
-    default: return mixture(rng, size);
+    default:
+      return mixture(rng, size);
   }
 }
 

@@ -20,9 +20,8 @@ namespace fs = std::filesystem;
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   for (;;) {
-    fs::path candidate = fs::temp_directory_path() /
-                         ("tilvex-test-" + std::to_string(::getpid()) + "-" +
-                          std::to_string(counter++));
+    fs::path candidate = fs::temp_directory_path() / ("tilvex-test-" + std::to_string(::getpid()) +
+                                                      "-" + std::to_string(counter++));
     std::error_code error;
     if (fs::create_directory(candidate, error)) {
       path_ = candidate;

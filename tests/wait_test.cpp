@@ -2,6 +2,8 @@
 // blocks without a terminal, and on a pseudo-terminal that it shows the
 // prompt, ends on a key or a button press but not on a release or movement,
 // and always leaves the terminal as it found it.
+#include "app/wait.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -16,7 +18,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/wait.h"
 #include "test_support.h"
 
 namespace tilvex {
@@ -50,33 +51,32 @@ std::string legacy(int button, int x, int y) {
 using TI = TerminalInput;
 INSTANTIATE_TEST_SUITE_P(
     Cases, ClassifyInput,
-    ::testing::Values(
-        InputCase{"Nothing", "", TI::Incomplete},
-        InputCase{"Letter", "q", TI::EndsWait},
-        InputCase{"CarriageReturn", "\r", TI::EndsWait},
-        InputCase{"CtrlC", "\x03", TI::EndsWait},
-        InputCase{"EscapeAlone", "\x1b", TI::Incomplete},
-        InputCase{"AltKey", "\x1bx", TI::EndsWait},
-        InputCase{"FunctionKeySs3", "\x1bOP", TI::EndsWait},
-        InputCase{"CsiStart", "\x1b[", TI::Incomplete},
-        InputCase{"ArrowKey", "\x1b[A", TI::EndsWait},
-        InputCase{"SgrStart", "\x1b[<", TI::Incomplete},
-        InputCase{"SgrPartial", "\x1b[<0;12", TI::Incomplete},
-        InputCase{"SgrLeftPress", "\x1b[<0;12;5M", TI::EndsWait},
-        InputCase{"SgrCtrlPress", "\x1b[<16;100;40M", TI::EndsWait},
-        InputCase{"SgrWheel", "\x1b[<64;3;3M", TI::EndsWait},
-        InputCase{"SgrRelease", "\x1b[<0;12;5m", TI::Ignored},
-        InputCase{"SgrMotion", "\x1b[<35;12;5M", TI::Ignored},
-        InputCase{"SgrDrag", "\x1b[<32;12;5M", TI::Ignored},
-        InputCase{"SgrMissingField", "\x1b[<0;5M", TI::EndsWait},
-        InputCase{"SgrEmptyField", "\x1b[<;1;1M", TI::EndsWait},
-        InputCase{"SgrStrayByte", "\x1b[<0;1x", TI::EndsWait},
-        InputCase{"SgrEndless", "\x1b[<" + std::string(40, '1'), TI::EndsWait},
-        InputCase{"LegacyPartial", "\x1b[M ", TI::Incomplete},
-        InputCase{"LegacyPress", legacy(0, 10, 5), TI::EndsWait},
-        InputCase{"LegacyRelease", legacy(3, 10, 5), TI::Ignored},
-        InputCase{"LegacyMotion", legacy(32 + 3, 10, 5), TI::Ignored},
-        InputCase{"LegacyWheel", legacy(64 + 1, 10, 5), TI::EndsWait}),
+    ::testing::Values(InputCase{"Nothing", "", TI::Incomplete},
+                      InputCase{"Letter", "q", TI::EndsWait},
+                      InputCase{"CarriageReturn", "\r", TI::EndsWait},
+                      InputCase{"CtrlC", "\x03", TI::EndsWait},
+                      InputCase{"EscapeAlone", "\x1b", TI::Incomplete},
+                      InputCase{"AltKey", "\x1bx", TI::EndsWait},
+                      InputCase{"FunctionKeySs3", "\x1bOP", TI::EndsWait},
+                      InputCase{"CsiStart", "\x1b[", TI::Incomplete},
+                      InputCase{"ArrowKey", "\x1b[A", TI::EndsWait},
+                      InputCase{"SgrStart", "\x1b[<", TI::Incomplete},
+                      InputCase{"SgrPartial", "\x1b[<0;12", TI::Incomplete},
+                      InputCase{"SgrLeftPress", "\x1b[<0;12;5M", TI::EndsWait},
+                      InputCase{"SgrCtrlPress", "\x1b[<16;100;40M", TI::EndsWait},
+                      InputCase{"SgrWheel", "\x1b[<64;3;3M", TI::EndsWait},
+                      InputCase{"SgrRelease", "\x1b[<0;12;5m", TI::Ignored},
+                      InputCase{"SgrMotion", "\x1b[<35;12;5M", TI::Ignored},
+                      InputCase{"SgrDrag", "\x1b[<32;12;5M", TI::Ignored},
+                      InputCase{"SgrMissingField", "\x1b[<0;5M", TI::EndsWait},
+                      InputCase{"SgrEmptyField", "\x1b[<;1;1M", TI::EndsWait},
+                      InputCase{"SgrStrayByte", "\x1b[<0;1x", TI::EndsWait},
+                      InputCase{"SgrEndless", "\x1b[<" + std::string(40, '1'), TI::EndsWait},
+                      InputCase{"LegacyPartial", "\x1b[M ", TI::Incomplete},
+                      InputCase{"LegacyPress", legacy(0, 10, 5), TI::EndsWait},
+                      InputCase{"LegacyRelease", legacy(3, 10, 5), TI::Ignored},
+                      InputCase{"LegacyMotion", legacy(32 + 3, 10, 5), TI::Ignored},
+                      InputCase{"LegacyWheel", legacy(64 + 1, 10, 5), TI::EndsWait}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- without a terminal --------------------------------------------------
@@ -252,21 +252,19 @@ TEST_P(WaitOnTerminal, EndsOnlyOnKeyOrPressAndRestoresTheTerminal) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WaitOnTerminal,
-    ::testing::Values(
-        PtyCase{"PendingEnterEndsSilently", "\r", false, {}, ""},
-        PtyCase{"PendingKeyEndsAfterPrompt", "x", true, {}, ""},
-        PtyCase{"Key", "", true, {}, "x"},
-        PtyCase{"Enter", "", true, {}, "\r"},
-        PtyCase{"CtrlC", "", true, {}, "\x03"},
-        PtyCase{"EscapeKey", "", true, {}, "\x1b"},
-        PtyCase{"ArrowKey", "", true, {}, "\x1b[B"},
-        PtyCase{"MousePress", "", true, {}, "\x1b[<0;10;5M"},
-        PtyCase{"ReleaseAndMotionThenPress",
-                "",
-                true,
-                {"\x1b[<0;10;5m", "\x1b[<35;11;5M", legacy(3, 10, 5)},
-                "\x1b[<2;10;5M"},
-        PtyCase{"ReleaseThenKey", "", true, {"\x1b[<0;10;5m"}, "q"}),
+    ::testing::Values(PtyCase{"PendingEnterEndsSilently", "\r", false, {}, ""},
+                      PtyCase{"PendingKeyEndsAfterPrompt", "x", true, {}, ""},
+                      PtyCase{"Key", "", true, {}, "x"}, PtyCase{"Enter", "", true, {}, "\r"},
+                      PtyCase{"CtrlC", "", true, {}, "\x03"},
+                      PtyCase{"EscapeKey", "", true, {}, "\x1b"},
+                      PtyCase{"ArrowKey", "", true, {}, "\x1b[B"},
+                      PtyCase{"MousePress", "", true, {}, "\x1b[<0;10;5M"},
+                      PtyCase{"ReleaseAndMotionThenPress",
+                              "",
+                              true,
+                              {"\x1b[<0;10;5m", "\x1b[<35;11;5M", legacy(3, 10, 5)},
+                              "\x1b[<2;10;5M"},
+                      PtyCase{"ReleaseThenKey", "", true, {"\x1b[<0;10;5m"}, "q"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WaitOnTerminal, SignalRestoresTheTerminalAndStillEndsTheProcess) {

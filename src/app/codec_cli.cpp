@@ -15,8 +15,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "codec/format1.h"
 #include "codec/codec.h"
+#include "codec/format1.h"
 #include "codec/format15.h"
 #include "common/resources.h"
 #include "common/types.h"
@@ -77,8 +77,8 @@ std::string hex(std::uint64_t value) {
 
 // Reads at most limit bytes of the file; *whole tells whether that was all
 // of it. Fails with a message naming the file.
-bool read_file(const std::string& path, std::uint64_t limit, std::vector<std::uint8_t>* bytes, bool* whole,
-               std::string* problem) {
+bool read_file(const std::string& path, std::uint64_t limit, std::vector<std::uint8_t>* bytes,
+               bool* whole, std::string* problem) {
   FilePtr file(std::fopen(path.c_str(), "rb"));
   if (!file) {
     *problem = "cannot read " + path + ": " + std::strerror(errno);
@@ -89,7 +89,8 @@ bool read_file(const std::string& path, std::uint64_t limit, std::vector<std::ui
   for (;;) {
     const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
     if (got == 0) break;
-    const std::size_t keep = static_cast<std::size_t>(std::min<std::uint64_t>(got, limit + 1 - bytes->size()));
+    const std::size_t keep =
+        static_cast<std::size_t>(std::min<std::uint64_t>(got, limit + 1 - bytes->size()));
     bytes->insert(bytes->end(), chunk, chunk + keep);
     if (bytes->size() > limit) break;
   }
@@ -106,7 +107,8 @@ bool read_file(const std::string& path, std::uint64_t limit, std::vector<std::ui
 bool write_file_replacing(const std::string& path, const std::uint8_t* data, std::size_t size,
                           std::string* problem) {
   namespace fs = std::filesystem;
-  const auto stamp = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+  const auto stamp =
+      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
   std::string temp;
   FilePtr file;
   for (unsigned attempt = 0; attempt < 100 && !file; ++attempt) {
@@ -120,7 +122,8 @@ bool write_file_replacing(const std::string& path, const std::uint8_t* data, std
     *problem = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
-  const bool written = std::fwrite(data, 1, size, file.get()) == size && std::fflush(file.get()) == 0;
+  const bool written =
+      std::fwrite(data, 1, size, file.get()) == size && std::fflush(file.get()) == 0;
   const int saved_errno = errno;
   const bool closed = std::fclose(file.release()) == 0;
   std::error_code error;
@@ -142,7 +145,8 @@ int compress(const CodecRequest& request, std::FILE* out, std::FILE* err) {
   std::string problem;
   std::vector<std::uint8_t> input;
   bool whole = false;
-  const std::uint32_t limit = request.format == kFormat1 ? kOutputLimit : kFormat15MaxEncodeRows * kTileRowBytes;
+  const std::uint32_t limit =
+      request.format == kFormat1 ? kOutputLimit : kFormat15MaxEncodeRows * kTileRowBytes;
   if (!read_file(request.input, limit, &input, &whole, &problem)) {
     std::fprintf(err, "tilvex-codec: %s\n", problem.c_str());
     return kCodecExitFailed;
@@ -161,24 +165,28 @@ int compress(const CodecRequest& request, std::FILE* out, std::FILE* err) {
     length = format1_encode(source, stream.data(), size, kOutputLimit);
   } else {
     if (size % kTileRowBytes != 0) {
-      std::fprintf(err, "tilvex-codec: %s has %s bytes, not a whole number of tile rows of 512 bytes\n",
+      std::fprintf(err,
+                   "tilvex-codec: %s has %s bytes, not a whole number of tile rows of 512 bytes\n",
                    request.input.c_str(), hex(size).c_str());
       return kCodecExitFailed;
     }
     const std::uint32_t rows = request.tile_rows != 0 ? request.tile_rows : size / kTileRowBytes;
     if (rows == 0) {
-      std::fprintf(err, "tilvex-codec: %s is empty; format 15 needs 1 to 32 tile rows\n", request.input.c_str());
+      std::fprintf(err, "tilvex-codec: %s is empty; format 15 needs 1 to 32 tile rows\n",
+                   request.input.c_str());
       return kCodecExitFailed;
     }
     if (size != rows * kTileRowBytes) {
-      std::fprintf(err, "tilvex-codec: %s has %s bytes, but %u tile rows take %s bytes\n", request.input.c_str(),
-                   hex(size).c_str(), rows, hex(rows * kTileRowBytes).c_str());
+      std::fprintf(err, "tilvex-codec: %s has %s bytes, but %u tile rows take %s bytes\n",
+                   request.input.c_str(), hex(size).c_str(), rows,
+                   hex(rows * kTileRowBytes).c_str());
       return kCodecExitFailed;
     }
     length = format15_encode(source, stream.data(), size, kOutputLimit, rows);
   }
   if (length == 0 || length > kOutputLimit) {
-    std::fprintf(err, "tilvex-codec: the format %u encoder refused %s\n", request.format, request.input.c_str());
+    std::fprintf(err, "tilvex-codec: the format %u encoder refused %s\n", request.format,
+                 request.input.c_str());
     return kCodecExitFailed;
   }
   if (!write_file_replacing(request.output, stream.data(), length, &problem)) {
@@ -198,12 +206,13 @@ int decompress(const CodecRequest& request, std::FILE* out, std::FILE* err) {
     return kCodecExitFailed;
   }
   if (!whole) {
-    std::fprintf(err, "tilvex-codec: %s is too large for a cartridge image\n", request.input.c_str());
+    std::fprintf(err, "tilvex-codec: %s is too large for a cartridge image\n",
+                 request.input.c_str());
     return kCodecExitFailed;
   }
   if (request.offset >= bytes.size()) {
-    std::fprintf(err, "tilvex-codec: offset %s is past the end of %s (%s bytes)\n", hex(request.offset).c_str(),
-                 request.input.c_str(), hex(bytes.size()).c_str());
+    std::fprintf(err, "tilvex-codec: offset %s is past the end of %s (%s bytes)\n",
+                 hex(request.offset).c_str(), request.input.c_str(), hex(bytes.size()).c_str());
     return kCodecExitFailed;
   }
   RomImage image;
@@ -226,10 +235,13 @@ int decompress(const CodecRequest& request, std::FILE* out, std::FILE* err) {
       return kCodecExitFailed;
     }
   } else {
-    size = format15_decode(&image, plain.data(), request.offset, kOutputLimit, request.tile_rows, &end);
+    size = format15_decode(&image, plain.data(), request.offset, kOutputLimit, request.tile_rows,
+                           &end);
     if (size == 0) {
-      std::fprintf(err, "tilvex-codec: the stream at %s of %s does not decode as format 15 with %u tile rows\n",
-                   hex(request.offset).c_str(), request.input.c_str(), request.tile_rows);
+      std::fprintf(
+          err,
+          "tilvex-codec: the stream at %s of %s does not decode as format 15 with %u tile rows\n",
+          hex(request.offset).c_str(), request.input.c_str(), request.tile_rows);
       return kCodecExitFailed;
     }
   }
@@ -237,14 +249,15 @@ int decompress(const CodecRequest& request, std::FILE* out, std::FILE* err) {
     std::fprintf(err, "tilvex-codec: %s\n", problem.c_str());
     return kCodecExitFailed;
   }
-  std::fprintf(out, "input %s bytes, output %s bytes, stream end %s\n", hex(image.size).c_str(), hex(size).c_str(),
-               hex(end).c_str());
+  std::fprintf(out, "input %s bytes, output %s bytes, stream end %s\n", hex(image.size).c_str(),
+               hex(size).c_str(), hex(end).c_str());
   return kCodecExitOk;
 }
 
 }  // namespace
 
-int parse_codec_arguments(int argc, const char* const* argv, CodecRequest* request, std::string* problem) {
+int parse_codec_arguments(int argc, const char* const* argv, CodecRequest* request,
+                          std::string* problem) {
   *request = CodecRequest{};
   if (argc < 2) return usage_problem(problem, "missing command");
   const std::string verb = argv[1];
@@ -267,7 +280,10 @@ int parse_codec_arguments(int argc, const char* const* argv, CodecRequest* reque
       request->verb = CodecVerb::Help;
       return kCodecExitOk;
     }
-    const char** slot = arg == "--format" ? &format : arg == "--rows" ? &rows : arg == "--offset" ? &offset : nullptr;
+    const char** slot = arg == "--format"   ? &format
+                        : arg == "--rows"   ? &rows
+                        : arg == "--offset" ? &offset
+                                            : nullptr;
     if (slot != nullptr) {
       if (i + 1 >= argc) return usage_problem(problem, arg + " needs a value");
       if (*slot != nullptr) return usage_problem(problem, arg + " given twice");
@@ -298,14 +314,16 @@ int parse_codec_arguments(int argc, const char* const* argv, CodecRequest* reque
     return kCodecExitFailed;
   }
   if (rows != nullptr) {
-    if (request->format != kFormat15) return usage_problem(problem, "--rows applies to format 15 only");
+    if (request->format != kFormat15)
+      return usage_problem(problem, "--rows applies to format 15 only");
     if (!parse_decimal(rows, &request->tile_rows)) {
       return usage_problem(problem, "--rows '" + std::string(rows) + "' is not a decimal number");
     }
     const std::uint32_t most = decompressing ? kFormat15MaxDecodeRows : kFormat15MaxEncodeRows;
     if (request->tile_rows < 1 || request->tile_rows > most) {
-      *problem = "--rows " + std::to_string(request->tile_rows) + " is out of range: " +
-                 (decompressing ? "decompress" : "compress") + " takes 1 to " + std::to_string(most) + " tile rows";
+      *problem = "--rows " + std::to_string(request->tile_rows) +
+                 " is out of range: " + (decompressing ? "decompress" : "compress") +
+                 " takes 1 to " + std::to_string(most) + " tile rows";
       return kCodecExitFailed;
     }
   } else if (request->format == kFormat15 && decompressing) {
@@ -316,9 +334,12 @@ int parse_codec_arguments(int argc, const char* const* argv, CodecRequest* reque
 
 int run_codec_request(const CodecRequest& request, std::FILE* out, std::FILE* err) {
   switch (request.verb) {
-    case CodecVerb::Compress: return compress(request, out, err);
-    case CodecVerb::Decompress: return decompress(request, out, err);
-    case CodecVerb::Help: break;
+    case CodecVerb::Compress:
+      return compress(request, out, err);
+    case CodecVerb::Decompress:
+      return decompress(request, out, err);
+    case CodecVerb::Help:
+      break;
   }
   std::fputs(kCodecUsageText, out);
   return kCodecExitOk;

@@ -172,8 +172,7 @@ TerminalInput classify_sgr_report(std::string_view body) {
     for (char c : body) {
       if (!is_digit(c) && c != ';') return TerminalInput::EndsWait;
     }
-    return body.size() + 3 > kMaxReportLength ? TerminalInput::EndsWait
-                                              : TerminalInput::Incomplete;
+    return body.size() + 3 > kMaxReportLength ? TerminalInput::EndsWait : TerminalInput::Incomplete;
   }
   std::string_view fields = body.substr(0, body.size() - 1);
   unsigned long button = 0;
@@ -185,7 +184,8 @@ TerminalInput classify_sgr_report(std::string_view body) {
       ++field_count;
       field_has_digits = false;
     } else if (is_digit(c)) {
-      if (field_count == 1 && button < 100000) button = button * 10 + static_cast<unsigned>(c - '0');
+      if (field_count == 1 && button < 100000)
+        button = button * 10 + static_cast<unsigned>(c - '0');
       field_has_digits = true;
     } else {
       return TerminalInput::EndsWait;
@@ -201,7 +201,7 @@ TerminalInput classify_sgr_report(std::string_view body) {
 TerminalInput classify_legacy_report(std::string_view body) {
   if (body.size() < 3) return TerminalInput::Incomplete;
   unsigned button = static_cast<unsigned char>(body[0]) - 32u;
-  if (button & 32) return TerminalInput::Ignored;                      // movement
+  if (button & 32) return TerminalInput::Ignored;                              // movement
   if ((button & 64) == 0 && (button & 3) == 3) return TerminalInput::Ignored;  // release
   return TerminalInput::EndsWait;
 }

@@ -19,7 +19,7 @@ std::uint32_t decompress_block(std::uint8_t* destination, std::uint32_t file_off
 
 // Encodes size bytes of source; destination may be the source buffer itself.
 std::uint32_t recompress_block(const std::uint8_t* source, std::uint8_t* destination,
-                               std::uint32_t size, std::uint32_t max_size,
-                               std::uint32_t format, std::uint32_t parameter);
+                               std::uint32_t size, std::uint32_t max_size, std::uint32_t format,
+                               std::uint32_t parameter);
 
 }  // namespace tilvex

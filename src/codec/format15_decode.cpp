@@ -125,7 +125,7 @@ class BitReader {
   // An n-bit field, most significant bit first.
   unsigned field(unsigned bits) {
     static constexpr std::uint8_t kReversed[16] = {0, 8, 4, 12, 2, 10, 6, 14,
-                                                  1, 9, 5, 13, 3, 11, 7, 15};
+                                                   1, 9, 5, 13, 3, 11, 7, 15};
     const unsigned raw = static_cast<unsigned>(window_ & ((1u << bits) - 1));
     skip(bits);
     return kReversed[raw] >> (4 - bits);
@@ -331,9 +331,9 @@ void picture_to_tiles(const std::uint8_t* picture, std::uint32_t rows, std::uint
 
 }  // namespace
 
-std::uint32_t format15_decode(RomHandle image, std::uint8_t* destination,
-                              std::uint32_t file_offset, std::uint32_t max_size,
-                              std::uint32_t tile_rows, std::uint32_t* end_position) {
+std::uint32_t format15_decode(RomHandle image, std::uint8_t* destination, std::uint32_t file_offset,
+                              std::uint32_t max_size, std::uint32_t tile_rows,
+                              std::uint32_t* end_position) {
   if (image == nullptr) return 0;
   // The picture and its tile data share the work buffer: at most 42 tile rows.
   // The row count itself is compared, so no product can overflow.

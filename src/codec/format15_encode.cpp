@@ -120,8 +120,8 @@ void plan_fill_row(const std::uint8_t* R, RowPlan& plan) {
 void plan_reference_row(const std::uint8_t* R, std::uint8_t* F, RowPlan& plan) {
   plan.command_count = 0;
   auto add = [&](int n, unsigned command, std::uint8_t colour) {
-    plan.commands[plan.command_count++] = Step{static_cast<std::uint8_t>(n),
-                                               static_cast<std::uint8_t>(command), colour};
+    plan.commands[plan.command_count++] =
+        Step{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(command), colour};
   };
   int c = kWidth - 1;
   while (c >= 0) {
@@ -202,8 +202,7 @@ void tiles_to_picture(const std::uint8_t* tiles, std::uint32_t rows, std::uint8_
     for (std::uint32_t column = 0; column < 16; ++column) {
       const std::uint8_t* tile = tiles + (band * 16 + column) * 32;
       const std::uint64_t pixels = kSpread[tile[2 * r]] | kSpread[tile[2 * r + 1]] << 1 |
-                                   kSpread[tile[16 + 2 * r]] << 2 |
-                                   kSpread[tile[17 + 2 * r]] << 3;
+                                   kSpread[tile[16 + 2 * r]] << 2 | kSpread[tile[17 + 2 * r]] << 3;
       std::uint8_t* out = picture + y * kWidth + column * 8;
       for (unsigned x = 0; x < 8; ++x) out[x] = static_cast<std::uint8_t>(pixels >> (8 * x));
     }
@@ -316,7 +315,8 @@ class StreamWriter {
       overflow_ = true;
       return;
     }
-    for (unsigned i = 0; i < 8; ++i) out_[length_ + i] = static_cast<std::uint8_t>(accumulator_ >> (8 * i));
+    for (unsigned i = 0; i < 8; ++i)
+      out_[length_ + i] = static_cast<std::uint8_t>(accumulator_ >> (8 * i));
     length_ += 8;
   }
 
@@ -331,9 +331,9 @@ class StreamWriter {
 // fill its colour index (and the colour itself for index 7), with the command
 // code in front in a reference-mode row.
 struct CommandCodes {
-  Code fill_row[16];       // by colour
-  Code reference_fill[16]; // by colour
-  Code command[4];         // by command, for the other commands
+  Code fill_row[16];        // by colour
+  Code reference_fill[16];  // by colour
+  Code command[4];          // by command, for the other commands
 };
 
 CommandCodes make_command_codes(const ColourTable& table) {
@@ -354,7 +354,8 @@ CommandCodes make_command_codes(const ColourTable& table) {
     codes.fill_row[colour] = code;
     codes.reference_fill[colour] = Code{field_bits(Fill, 2) | code.bits << 2, code.length + 2};
   }
-  for (unsigned command = 0; command < 4; ++command) codes.command[command] = Code{field_bits(command, 2), 2};
+  for (unsigned command = 0; command < 4; ++command)
+    codes.command[command] = Code{field_bits(command, 2), 2};
   return codes;
 }
 
@@ -409,8 +410,7 @@ std::uint32_t encode_picture(const RowPlan* plans, std::uint32_t rows, const Col
 }  // namespace
 
 std::uint32_t format15_encode(const std::uint8_t* source, std::uint8_t* destination,
-                              std::uint32_t size, std::uint32_t max_size,
-                              std::uint32_t tile_rows) {
+                              std::uint32_t size, std::uint32_t max_size, std::uint32_t tile_rows) {
   if (source == nullptr) return 0;
   // The row count itself is compared, so no product can overflow.
   if (tile_rows > kFormat15MaxEncodeRows) return 0;

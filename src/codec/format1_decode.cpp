@@ -88,7 +88,8 @@ void copy_back_reference(std::uint8_t* work, std::uint32_t out, std::uint32_t of
   // The distance grows with each chunk: each chunk copies bytes that are all
   // already in place, which is what the byte-at-a-time copy would read.
   while (count != 0) {
-    const std::uint32_t chunk = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(dst - src));
+    const std::uint32_t chunk =
+        std::min<std::uint32_t>(count, static_cast<std::uint32_t>(dst - src));
     std::memcpy(dst, src, chunk);
     dst += chunk;
     count -= chunk;
@@ -162,9 +163,8 @@ std::uint32_t decode_commands(StreamReader& in, std::uint8_t* work) {
 
 }  // namespace
 
-std::uint32_t format1_decode(RomHandle image, std::uint8_t* destination,
-                             std::uint32_t file_offset, std::uint32_t max_size,
-                             std::uint32_t* end_position) {
+std::uint32_t format1_decode(RomHandle image, std::uint8_t* destination, std::uint32_t file_offset,
+                             std::uint32_t max_size, std::uint32_t* end_position) {
   if (image == nullptr) return 0;
   ByteBuffer work = allocate_bytes(kOutputLimit);
   if (!work) return 0;

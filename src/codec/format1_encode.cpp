@@ -56,7 +56,13 @@ constexpr std::uint32_t kMinWordFill = 4;
 constexpr std::uint32_t kMinIncreasingFill = 3;
 constexpr std::uint8_t kEndMarker = 0xFF;
 
-enum Kind : std::uint32_t { kDirectCopy = 0, kByteFill = 1, kWordFill = 2, kIncreasingFill = 3, kBackReference = 4 };
+enum Kind : std::uint32_t {
+  kDirectCopy = 0,
+  kByteFill = 1,
+  kWordFill = 2,
+  kIncreasingFill = 3,
+  kBackReference = 4
+};
 
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
@@ -93,10 +99,12 @@ std::uint32_t common_length(const std::uint8_t* a, const std::uint8_t* b, std::u
 // Number of leading bytes of s that follow a pattern of period 1 or 2 (the
 // bytes first and second alternating), at most limit. Used for byte fills and
 // word fills.
-std::uint32_t pattern_length(const std::uint8_t* s, std::uint8_t first, std::uint8_t second, std::uint32_t limit) {
+std::uint32_t pattern_length(const std::uint8_t* s, std::uint8_t first, std::uint8_t second,
+                             std::uint32_t limit) {
   std::uint32_t j = 0;
   if constexpr (kLittleEndian) {
-    const std::uint64_t p = (std::uint64_t{first} | std::uint64_t{second} << 8) * 0x0001000100010001ull;
+    const std::uint64_t p =
+        (std::uint64_t{first} | std::uint64_t{second} << 8) * 0x0001000100010001ull;
     for (; j + 8 <= limit; j += 8) {
       const std::uint64_t x = load64(s + j) ^ p;
       if (x != 0) return j + first_difference(x);
@@ -214,7 +222,8 @@ class RepeatFinder {
 
   // Lays the chains out in memory (memory_needed bytes, aligned for 64-bit
   // values); chains are built on first use.
-  void init(const std::uint8_t* source, std::uint32_t size, std::uint8_t* memory, std::uint32_t build_budget) {
+  void init(const std::uint8_t* source, std::uint32_t size, std::uint8_t* memory,
+            std::uint32_t build_budget) {
     source_ = source;
     size_ = size;
     budget_ = build_budget;
@@ -317,7 +326,8 @@ class RepeatFinder {
   bool consider(Walk& walk, std::uint32_t c, std::uint32_t known = 0) {
     const std::uint8_t* const s = source_;
     if (!agrees_at(s + c, s + walk.p, walk.best)) return false;
-    const std::uint32_t m = known + common_length(s + c + known, s + walk.p + known, walk.reach - known);
+    const std::uint32_t m =
+        known + common_length(s + c + known, s + walk.p + known, walk.reach - known);
     if (m <= walk.best) return false;
     walk.best = m;
     walk.found = {m, c};
@@ -350,12 +360,17 @@ class RepeatFinder {
   static std::uint32_t table_bits(std::uint32_t size) {
     return std::max(8u, static_cast<std::uint32_t>(std::bit_width(size - 1)));
   }
-  static std::size_t head_bytes(std::uint32_t size) { return (std::size_t{1} << table_bits(size)) * sizeof(std::uint16_t); }
-  static std::size_t link_bytes(std::uint32_t size) { return std::size_t{size} * sizeof(std::uint16_t); }
+  static std::size_t head_bytes(std::uint32_t size) {
+    return (std::size_t{1} << table_bits(size)) * sizeof(std::uint16_t);
+  }
+  static std::size_t link_bytes(std::uint32_t size) {
+    return std::size_t{size} * sizeof(std::uint16_t);
+  }
 
   // The highest level whose prefix length is at most length (length >= 4).
   static std::uint32_t level_for(std::uint32_t length) {
-    return kLevelOfBitWidth[std::min<std::uint32_t>(static_cast<std::uint32_t>(std::bit_width(length)), 11)];
+    return kLevelOfBitWidth[std::min<std::uint32_t>(
+        static_cast<std::uint32_t>(std::bit_width(length)), 11)];
   }
 
   // Whether a and b agree at index best, and on the 7 bytes before it when
@@ -379,10 +394,14 @@ class RepeatFinder {
   std::uint32_t bucket(std::uint32_t i, std::uint32_t k) const {
     const std::uint8_t* const s = source_ + i;
     switch (k) {
-      case 0: return level0_bucket(i);
-      case 1: return scramble(load64(s));
-      case 2: return scramble(load64(s) * 0x9E3779B97F4A7C15ull + load64(s + 8));
-      default: break;
+      case 0:
+        return level0_bucket(i);
+      case 1:
+        return scramble(load64(s));
+      case 2:
+        return scramble(load64(s) * 0x9E3779B97F4A7C15ull + load64(s + 8));
+      default:
+        break;
     }
     std::uint64_t h = 0;
     for (std::uint32_t j = kWidth[k]; j-- > 0;) h = h * kBase + s[j];
@@ -397,7 +416,8 @@ class RepeatFinder {
   // it, or its last two bytes and the byte after it for a run of a pair.
   std::uint32_t run_bucket(std::uint32_t k, std::uint32_t e) const {
     const std::uint8_t* const s = source_ + e - (k == kRunChain ? 1 : 2);
-    const std::uint64_t key = std::uint64_t{s[0]} | std::uint64_t{s[1]} << 8 | std::uint64_t{s[2]} << 16;
+    const std::uint64_t key =
+        std::uint64_t{s[0]} | std::uint64_t{s[1]} << 8 | std::uint64_t{s[2]} << 16;
     return scramble((key + 1) * 0x9E3779B97F4A7C15ull);
   }
 
@@ -443,7 +463,8 @@ class RepeatFinder {
     if constexpr (kLittleEndian) {
       constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
       for (; a + period + 8 <= n; a += 7) {
-        const std::uint64_t x = load64(s + a) ^ load64(s + a + period);  // byte j: S[a+j] vs S[a+j+period]
+        const std::uint64_t x =
+            load64(s + a) ^ load64(s + a + period);  // byte j: S[a+j] vs S[a+j+period]
         const std::uint64_t y = x | x >> 8;  // byte j (0 to 6) is 0 when bytes j and j + 1 of x are
         const std::uint64_t zero = ~(((y & kLow7) + kLow7) | y) & 0x0080808080808080ull;
         if (zero != 0) return a + first_difference(zero);
@@ -498,7 +519,8 @@ class RepeatFinder {
 };
 
 // The main loop; leaves the stream, end marker included, in out.
-void encode_stream(const std::uint8_t* s, std::uint32_t n, RepeatFinder& finder, StreamWriter& out) {
+void encode_stream(const std::uint8_t* s, std::uint32_t n, RepeatFinder& finder,
+                   StreamWriter& out) {
   std::uint32_t p = 0;  // next byte not yet covered
   std::uint32_t t = 0;  // start of the pending run
   while (!out.failed()) {
@@ -511,7 +533,8 @@ void encode_stream(const std::uint8_t* s, std::uint32_t n, RepeatFinder& finder,
     const Fill fill = measure_fill(s + p, reach);
     Repeat repeat;
     if (reach >= kMinRepeat) {
-      const std::uint32_t need = fill.length == 0 ? kMinRepeat : std::max(kMinRepeat, fill.length + fill.margin);
+      const std::uint32_t need =
+          fill.length == 0 ? kMinRepeat : std::max(kMinRepeat, fill.length + fill.margin);
       repeat = finder.find(p, reach, need, fill);
     }
     if (repeat.length == 0 && fill.length == 0) {

@@ -8,9 +8,10 @@ namespace tilvex {
 // The mode word given as the first argument. Every value is accepted; only the
 // bits below mean anything.
 using RunMode = std::uint32_t;
-inline constexpr RunMode kModeInsert = 0x1;          // clear: extraction, set: insertion
-inline constexpr RunMode kModeKeepFreeRegion = 0x10; // insertion leaves the rest of the free region alone
-inline constexpr RunMode kModeNoWait = 0x100;        // no wait for a key after a successful run
+inline constexpr RunMode kModeInsert = 0x1;  // clear: extraction, set: insertion
+inline constexpr RunMode kModeKeepFreeRegion =
+    0x10;                                      // insertion leaves the rest of the free region alone
+inline constexpr RunMode kModeNoWait = 0x100;  // no wait for a key after a successful run
 
 // How a structure is stored in the cartridge.
 enum StructureKind : std::uint8_t {

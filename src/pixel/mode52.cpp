@@ -8,62 +8,19 @@
 // in quarter order; both conversions work on such runs as 64-bit words, one
 // byte per pixel, instead of pixel by pixel.
 //
-// A tile pixel row is four plane bytes; bit 7 - x of plane k is bit k of the
-// pixel in column x. Spreading a plane byte puts its bit 7 - x into byte x of a
-// word; gathering does the reverse with one multiplication.
+// The tile rows themselves are packed and unpacked by pixel/planar.h.
 #include "pixel/mode52.h"
 
-#include <array>
 #include <cstddef>
 #include <cstring>
+
+#include "pixel/planar.h"
 
 namespace tilvex {
 
 namespace {
 
-constexpr std::uint64_t kByteLowBits = 0x0101010101010101ull;
 constexpr std::uint64_t kByteLowNibbles = 0x0F0F0F0F0F0F0F0Full;
-
-// Byte x (bits 8x to 8x + 7) of a word is pixel column x.
-inline std::uint64_t load_row(const std::uint8_t* bytes) {
-  std::uint64_t word = 0;
-  for (int x = 7; x >= 0; --x) word = (word << 8) | bytes[x];
-  return word;
-}
-
-inline void store_row(std::uint8_t* bytes, std::uint64_t word) {
-  for (int x = 0; x < 8; ++x) bytes[x] = static_cast<std::uint8_t>(word >> (8 * x));
-}
-
-constexpr std::array<std::uint64_t, 256> make_spread() {
-  std::array<std::uint64_t, 256> table{};
-  for (std::uint32_t value = 0; value < 256; ++value) {
-    for (std::uint32_t x = 0; x < 8; ++x) {
-      table[value] |= std::uint64_t{(value >> (7 - x)) & 1} << (8 * x);
-    }
-  }
-  return table;
-}
-constexpr auto kSpread = make_spread();
-
-// Bit 0 of each byte x of word, as bit 7 - x of one byte. The multiplier moves
-// bit 8x to bit 63 - x; no two partial products share a bit, so nothing carries.
-inline std::uint8_t gather(std::uint64_t word) {
-  return static_cast<std::uint8_t>(((word & kByteLowBits) * 0x8040201008040201ull) >> 56);
-}
-
-// The pixel values of row r of a tile, one per byte.
-inline std::uint64_t tile_row(const std::uint8_t* tile, std::uint32_t r) {
-  return kSpread[tile[2 * r]] | kSpread[tile[2 * r + 1]] << 1 | kSpread[tile[16 + 2 * r]] << 2 |
-         kSpread[tile[17 + 2 * r]] << 3;
-}
-
-inline void set_tile_row(std::uint8_t* tile, std::uint32_t r, std::uint64_t pixels) {
-  tile[2 * r] = gather(pixels);
-  tile[2 * r + 1] = gather(pixels >> 1);
-  tile[16 + 2 * r] = gather(pixels >> 2);
-  tile[17 + 2 * r] = gather(pixels >> 3);
-}
 
 // Byte offset in the bitmap of pixel row r of the k-th tile of a quarter in the
 // left (half 0) or right (half 1) half.
@@ -90,8 +47,8 @@ bool refused(const std::uint8_t* source, std::uint64_t source_length,
 
 }  // namespace
 
-bool tiles_to_cartridge(const std::uint8_t* source, std::uint8_t* destination,
-                        std::uint32_t count, std::uint32_t mode) {
+bool tiles_to_cartridge(const std::uint8_t* source, std::uint8_t* destination, std::uint32_t count,
+                        std::uint32_t mode) {
   if (refused(source, tile_bytes(count), destination, bitmap_bytes(count), mode)) return false;
   const std::uint32_t n = count >> 2;
   for (std::uint32_t half = 0; half < 2; ++half) {
@@ -101,7 +58,8 @@ bool tiles_to_cartridge(const std::uint8_t* source, std::uint8_t* destination,
       const std::uint8_t* low = low_tiles + std::size_t{32} * k;
       const std::uint8_t* high = high_tiles + std::size_t{32} * k;
       for (std::uint32_t r = 0; r < 8; ++r) {
-        store_row(destination + bitmap_offset(k, r, half), tile_row(low, r) | tile_row(high, r) << 4);
+        store_pixel_row(destination + bitmap_offset(k, r, half),
+                        unpack_tile_row(low, r) | unpack_tile_row(high, r) << 4);
       }
     }
   }
@@ -120,9 +78,9 @@ bool tiles_from_cartridge(const std::uint8_t* source, std::uint8_t* destination,
       std::uint8_t* low = low_tiles + std::size_t{32} * k;
       std::uint8_t* high = high_tiles + std::size_t{32} * k;
       for (std::uint32_t r = 0; r < 8; ++r) {
-        const std::uint64_t pixels = load_row(source + bitmap_offset(k, r, half));
-        set_tile_row(low, r, pixels & kByteLowNibbles);
-        set_tile_row(high, r, (pixels >> 4) & kByteLowNibbles);
+        const std::uint64_t pixels = load_pixel_row(source + bitmap_offset(k, r, half));
+        pack_tile_row(low, r, pixels & kByteLowNibbles);
+        pack_tile_row(high, r, (pixels >> 4) & kByteLowNibbles);
       }
     }
   }

@@ -9,8 +9,8 @@ namespace tilvex {
 inline constexpr std::uint32_t kConversionMode52 = 52;
 
 // count is the number of 32-byte units.
-bool tiles_to_cartridge(const std::uint8_t* source, std::uint8_t* destination,
-                        std::uint32_t count, std::uint32_t mode);
+bool tiles_to_cartridge(const std::uint8_t* source, std::uint8_t* destination, std::uint32_t count,
+                        std::uint32_t mode);
 bool tiles_from_cartridge(const std::uint8_t* source, std::uint8_t* destination,
                           std::uint32_t count, std::uint32_t mode);
 

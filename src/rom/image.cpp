@@ -37,10 +37,14 @@ bool image_open() { return g_image.file != nullptr; }
 // ("w+b"); the store never asks for that and refuses it instead.
 const char* stream_mode(std::uint32_t flags) {
   switch (flags & kRomAccessMask) {
-    case 0: return "rb";
-    case 1: return "r+b";
-    case 3: return "r+b";
-    default: return nullptr;
+    case 0:
+      return "rb";
+    case 1:
+      return "r+b";
+    case 3:
+      return "r+b";
+    default:
+      return nullptr;
   }
 }
 
@@ -211,8 +215,10 @@ std::uint32_t rom_size() { return image_open() ? g_image.size : 0; }
 int rom_seek(RomHandle image, std::int32_t offset, int origin) {
   if (image == nullptr) return -1;
   std::uint32_t base = 0;
-  if (origin == kRomSeekCur) base = image->position;
-  else if (origin == kRomSeekEnd) base = image->size;
+  if (origin == kRomSeekCur)
+    base = image->position;
+  else if (origin == kRomSeekEnd)
+    base = image->size;
   image->position = base + static_cast<std::uint32_t>(offset);
   return 0;
 }

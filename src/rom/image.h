@@ -26,12 +26,12 @@ inline constexpr int kRomSeekCur = 1;
 inline constexpr int kRomSeekEnd = 2;
 
 struct RomImage {
-  FilePtr file;             // the open cartridge file; null when no image is open
-  ByteBuffer data;          // the image bytes
-  std::uint32_t size = 0;   // image length; never changes while open
+  FilePtr file;                // the open cartridge file; null when no image is open
+  ByteBuffer data;             // the image bytes
+  std::uint32_t size = 0;      // image length; never changes while open
   std::uint32_t position = 0;  // position of rom_seek / rom_read / rom_write; may lie past size
   bool writable = false;
-  std::string path;         // the name it was opened from; rom_save writes back there
+  std::string path;  // the name it was opened from; rom_save writes back there
 };
 
 // The value that identifies an image to rom_seek, rom_read and rom_write and to

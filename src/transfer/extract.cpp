@@ -142,7 +142,8 @@ int extract_all(bool combined) {
     char name[16];
     std::snprintf(name, sizeof name, "GFX%03X.bin", i);
     FilePtr file;
-    if (!same_existing_file(name, run_settings.rom_name.c_str())) file.reset(std::fopen(name, "wb"));
+    if (!same_existing_file(name, run_settings.rom_name.c_str()))
+      file.reset(std::fopen(name, "wb"));
     if (!file) {
       std::printf("Couldn't open file %s, skipping...\n", name);
       continue;
