@@ -1,0 +1,156 @@
+#include "gfx/graphics.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "common/resources.h"
+#include "transfer/catalogue.h"
+
+namespace tilvex {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string hex(std::uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
+}  // namespace
+
+std::array<std::uint32_t, kStructureCount> combined_offsets() {
+  layout_offsets(true);
+  std::array<std::uint32_t, kStructureCount> offsets{};
+  for (std::uint32_t i = 0; i < kStructureCount; ++i) offsets[i] = structure_offset(i);
+  return offsets;
+}
+
+std::string structure_file_name(std::uint32_t index, const char* extension) {
+  char name[32];
+  std::snprintf(name, sizeof name, "GFX%03X.%s", index, extension);
+  return name;
+}
+
+bool read_whole_file(const std::string& path, std::size_t limit, std::vector<std::uint8_t>* bytes,
+                     std::string* problem) {
+  const bool standard_input = path == "-";
+  FilePtr owned(standard_input ? nullptr : std::fopen(path.c_str(), "rb"));
+  std::FILE* file = standard_input ? stdin : owned.get();
+  if (file == nullptr) {
+    *problem = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  bytes->clear();
+  std::uint8_t chunk[65536];
+  for (;;) {
+    const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
+    if (got == 0) break;
+    if (bytes->size() + got > limit) {
+      *problem = path + " is larger than " + hex(limit) + " bytes";
+      return false;
+    }
+    bytes->insert(bytes->end(), chunk, chunk + got);
+  }
+  if (std::ferror(file)) {
+    *problem = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool replace_file(const std::string& path, const std::uint8_t* data, std::size_t size,
+                  std::string* problem) {
+  const auto stamp =
+      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+  std::string temp;
+  FilePtr file;
+  for (unsigned attempt = 0; attempt < 100 && !file; ++attempt) {
+    temp = path + ".tmp-" + std::to_string(stamp) + "-" + std::to_string(attempt);
+    file.reset(std::fopen(temp.c_str(), "wbx"));  // never an existing file
+    if (!file && errno != EEXIST) break;
+  }
+  if (!file) {
+    *problem = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  const bool written = std::fwrite(data, 1, size, file.get()) == size;
+  const int saved_errno = errno;
+  const bool closed = std::fclose(file.release()) == 0;
+  std::error_code error;
+  if (!written || !closed) {
+    *problem = "cannot write " + path + ": " + std::strerror(written ? errno : saved_errno);
+    fs::remove(temp, error);
+    return false;
+  }
+  fs::rename(temp, path, error);
+  if (error) {
+    *problem = "cannot write " + path + ": " + error.message();
+    fs::remove(temp, error);
+    return false;
+  }
+  return true;
+}
+
+bool load_graphics(const std::string& path, bool require_all, Graphics* graphics,
+                   std::string* problem) {
+  graphics->offsets = combined_offsets();
+  graphics->present.fill(false);
+  std::error_code error;
+  graphics->folder = path != "-" && fs::is_directory(path, error);
+  if (!graphics->folder) {
+    if (!read_whole_file(path, kCombinedFileSize, &graphics->bytes, problem)) return false;
+    if (graphics->bytes.size() != kCombinedFileSize) {
+      *problem = path + " has " + hex(graphics->bytes.size()) +
+                 " bytes; a combined graphics file has " + hex(kCombinedFileSize);
+      return false;
+    }
+    graphics->present.fill(true);
+    return true;
+  }
+
+  graphics->bytes.assign(kCombinedFileSize, 0);
+  std::vector<std::uint8_t> bytes;
+  for (std::uint32_t i = 0; i < kStructureCount; ++i) {
+    const std::string name = (fs::path(path) / structure_file_name(i, "bin")).string();
+    const std::uint32_t expected = structure_sizes[i];
+    std::string why;
+    if (!fs::exists(name, error)) {
+      if (!require_all) continue;
+      *problem = name + " is missing";
+      return false;
+    }
+    const bool read = read_whole_file(name, expected, &bytes, &why);
+    if (!read || bytes.size() != expected) {
+      if (!require_all) continue;
+      char text[64];
+      std::snprintf(text, sizeof text, " bytes; structure 0x%03X has ", i);
+      *problem = read ? name + " has " + hex(bytes.size()) + text + hex(expected) : why;
+      return false;
+    }
+    std::memcpy(graphics->bytes.data() + graphics->offsets[i], bytes.data(), expected);
+    graphics->present[i] = true;
+  }
+  return true;
+}
+
+bool store_graphics(const std::string& path, const Graphics& graphics,
+                    const std::array<bool, kStructureCount>& which, std::string* problem) {
+  if (!graphics.folder)
+    return replace_file(path, graphics.bytes.data(), graphics.bytes.size(), problem);
+  for (std::uint32_t i = 0; i < kStructureCount; ++i) {
+    if (!which[i]) continue;
+    const std::string name = (fs::path(path) / structure_file_name(i, "bin")).string();
+    if (!replace_file(name, graphics.bytes.data() + graphics.offsets[i], structure_sizes[i],
+                      problem)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace tilvex
