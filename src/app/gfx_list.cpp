@@ -69,8 +69,8 @@ std::string json_string(const std::string& text) {
 }
 
 void print_text(const std::vector<ListEntry>& entries, const FreeRegionUse* use, std::FILE* out) {
-  std::fprintf(out, "num  kind       size    combined  file      %s\n",
-               use ? "  pointer   offset    stored" : "");
+  std::fprintf(out, "num  kind       size    combined  file%s\n",
+               use ? "        pointer   offset    stored" : "");
   for (const ListEntry& e : entries) {
     std::fprintf(out, "%03X  %-9s  0x%04X  0x%06X  %s", e.index, kind_name(e.kind), e.size,
                  e.offset, structure_file_name(e.index, "bin").c_str());
