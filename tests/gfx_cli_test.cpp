@@ -220,8 +220,7 @@ TEST_F(GfxDemo, OnePixelEditChangesOnlyThatPixelsBits) {
   ASSERT_EQ(result.exit_status, 0) << result.output;
   EXPECT_EQ(result.output, "");
   std::vector<std::uint8_t> expected = before;
-  layout_offsets(true);
-  const std::uint32_t tile = structure_offset(0x0C3) + 9 * 32;
+  const std::uint32_t tile = combined_offset(0x0C3) + 9 * 32;
   for (std::uint32_t plane_byte : {tile + 4, tile + 5, tile + 16 + 5}) expected[plane_byte] ^= 0x04;
   EXPECT_EQ(read_file(file("all.bin")), expected);
   write_file(file("all.bin"), before);
@@ -285,7 +284,6 @@ TEST_F(GfxDemo, ListAgreesWithTheCatalogueAndTheCartridge) {
   auto result = gfx({"list", "demo.smc"});
   ASSERT_EQ(result.exit_status, 0) << result.output;
   const std::vector<std::uint8_t>& cartridge = testing::demo_cartridge();
-  layout_offsets(true);
   std::istringstream lines(result.output);
   std::string line;
   std::map<std::string, int> kinds;
@@ -312,7 +310,7 @@ TEST_F(GfxDemo, ListAgreesWithTheCatalogueAndTheCartridge) {
     ASSERT_EQ(number, listed);
     ++kinds[std::string(kind) + kind2];
     EXPECT_EQ(size, structure_sizes[number]);
-    EXPECT_EQ(offset, structure_offset(number));
+    EXPECT_EQ(offset, combined_offset(number));
     EXPECT_EQ(name, "GFX" + hex_number + ".bin");
     EXPECT_EQ(file_offset, testing::pointer_target(cartridge, number));
     EXPECT_EQ(line.back() == '-', false);
@@ -333,14 +331,20 @@ TEST_F(GfxDemo, ListAgreesWithTheCatalogueAndTheCartridge) {
       "assert sum(e['size'] for e in s) == d['total_size'] == 0x180640\n"
       "assert [e['number'] for e in s] == list(range(473))\n"
       "assert all(e['file'] == 'GFX%03X.bin' % e['number'] for e in s)\n"
+      "c = d.get('cartridge')\n"
+      "assert not c or c['identified'] == 'Quillfen Reach : Version 1.0 (US)'\n"
+      "assert not c or all(e['stored_size'] for e in s)\n"
       "print('kinds', sorted((k, sum(e['kind'] == k for e in s)) for k in set(e['kind'] for e in "
       "s)))\n";
-  result = gfx({"list", "--json"});
-  ASSERT_EQ(result.exit_status, 0);
-  write_file(file("list.json"), {result.output.begin(), result.output.end()});
-  const auto python = run_process("/usr/bin/python3", {"-c", check, file("list.json")});
-  EXPECT_EQ(python.output,
-            "kinds [('bitmap', 9), ('format 1', 261), ('format 15', 191), ('plain', 12)]\n");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"list", "--json"}, {"list", "demo.smc", "--json"}}) {
+    result = gfx(args);
+    ASSERT_EQ(result.exit_status, 0) << result.output;
+    write_file(file("list.json"), {result.output.begin(), result.output.end()});
+    const auto python = run_process("/usr/bin/python3", {"-c", check, file("list.json")});
+    EXPECT_EQ(python.output,
+              "kinds [('bitmap', 9), ('format 1', 261), ('format 15', 191), ('plain', 12)]\n");
+  }
 
   write_file(file("short.smc"), std::vector<std::uint8_t>(0x1000, 0));
   result = gfx({"list", "short.smc"});

@@ -8,7 +8,6 @@
 
 #include "app/identify.h"
 #include "common/resources.h"
-#include "common/run_settings.h"
 #include "gfx/graphics.h"
 #include "gfx/listing.h"
 #include "transfer/catalogue.h"
@@ -17,17 +16,22 @@ namespace tilvex {
 
 namespace {
 
-// Identifies the open cartridge as tilvex does; the verdict line goes to
-// standard output.
-bool identify_cartridge(std::FILE* stream, std::uint32_t size) {
-  run_settings.cartridge_size = size;
-  const bool accepted = identify_rom(stream) == 1;
-  std::fflush(stdout);
+// Identifies the open cartridge as tilvex does; *verdict gets its one line
+// (without the line feed) whether it is accepted or not.
+bool identify_cartridge(std::FILE* stream, std::uint32_t size, std::string* verdict) {
+  FilePtr messages(std::tmpfile());
+  const bool accepted = identify_rom(stream, size, messages ? messages.get() : stderr) == 1;
+  if (messages && std::fseek(messages.get(), 0, SEEK_SET) == 0) {
+    char line[256] = {};
+    if (std::fgets(line, sizeof line, messages.get()) != nullptr) *verdict = line;
+    if (!verdict->empty() && verdict->back() == '\n') verdict->pop_back();
+  }
   return accepted;
 }
 
 // Loads and identifies the cartridge; false after saying why on err.
-bool load_cartridge(const std::string& path, RomImage* image, std::FILE* err) {
+bool load_cartridge(const std::string& path, RomImage* image, std::string* verdict,
+                    std::FILE* err) {
   FilePtr file(std::fopen(path.c_str(), "rb"));
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(path, error);
@@ -36,9 +40,12 @@ bool load_cartridge(const std::string& path, RomImage* image, std::FILE* err) {
                  !file ? std::strerror(errno) : error.message().c_str());
     return false;
   }
-  if (size > 0xFFFFFFFFu || !identify_cartridge(file.get(), static_cast<std::uint32_t>(size))) {
-    std::fprintf(err, "tilvex-gfx: %s is not the cartridge the catalogue describes\n",
-                 path.c_str());
+  if (size > 0xFFFFFFFFu) {
+    std::fprintf(err, "tilvex-gfx: %s is too large to be the cartridge\n", path.c_str());
+    return false;
+  }
+  if (!identify_cartridge(file.get(), static_cast<std::uint32_t>(size), verdict)) {
+    std::fprintf(err, "tilvex-gfx: %s: %s\n", path.c_str(), verdict->c_str());
     return false;
   }
   image->size = static_cast<std::uint32_t>(size);
@@ -96,7 +103,7 @@ void print_text(const std::vector<ListEntry>& entries, const FreeRegionUse* use,
 }
 
 void print_json(const std::vector<ListEntry>& entries, const FreeRegionUse* use,
-                const std::string& cartridge, std::FILE* out) {
+                const std::string& cartridge, const std::string& verdict, std::FILE* out) {
   std::fputs("{\n  \"structures\": [\n", out);
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const ListEntry& e = entries[i];
@@ -120,10 +127,11 @@ void print_json(const std::vector<ListEntry>& entries, const FreeRegionUse* use,
                static_cast<unsigned>(entries.size()), kCombinedFileSize);
   if (use != nullptr) {
     std::fprintf(out,
-                 ",\n  \"cartridge\": {\"file\": %s, \"free_region\": {\"start\": %u, \"end\": "
+                 ",\n  \"cartridge\": {\"file\": %s, \"identified\": %s, \"free_region\": "
+                 "{\"start\": %u, \"end\": "
                  "%u, \"structures\": %u, \"used\": %u, \"data_end\": %u, \"free\": %u}}",
-                 json_string(cartridge).c_str(), use->start, use->end, use->structures, use->used,
-                 use->data_end, use->end - use->data_end);
+                 json_string(cartridge).c_str(), json_string(verdict).c_str(), use->start, use->end,
+                 use->structures, use->used, use->data_end, use->end - use->data_end);
   }
   std::fputs("\n}\n", out);
 }
@@ -133,15 +141,17 @@ void print_json(const std::vector<ListEntry>& entries, const FreeRegionUse* use,
 int run_gfx_list(const GfxRequest& request, std::FILE* out, std::FILE* err) {
   std::vector<ListEntry> entries = catalogue_listing();
   FreeRegionUse use;
+  std::string verdict;
   const bool with_cartridge = !request.cartridge.empty();
   if (with_cartridge) {
     RomImage image;
-    if (!load_cartridge(request.cartridge, &image, err)) return kGfxExitFailed;
+    if (!load_cartridge(request.cartridge, &image, &verdict, err)) return kGfxExitFailed;
     use = add_cartridge(&image, &entries);
   }
   if (request.json) {
-    print_json(entries, with_cartridge ? &use : nullptr, request.cartridge, out);
+    print_json(entries, with_cartridge ? &use : nullptr, request.cartridge, verdict, out);
   } else {
+    if (with_cartridge) std::fprintf(out, "%s\n", verdict.c_str());
     print_text(entries, with_cartridge ? &use : nullptr, out);
   }
   return std::fflush(out) == 0 ? kGfxExitOk : kGfxExitFailed;

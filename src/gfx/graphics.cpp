@@ -24,9 +24,8 @@ std::string hex(std::uint64_t value) {
 }  // namespace
 
 std::array<std::uint32_t, kStructureCount> combined_offsets() {
-  layout_offsets(true);
   std::array<std::uint32_t, kStructureCount> offsets{};
-  for (std::uint32_t i = 0; i < kStructureCount; ++i) offsets[i] = structure_offset(i);
+  for (std::uint32_t i = 0; i < kStructureCount; ++i) offsets[i] = combined_offset(i);
   return offsets;
 }
 
