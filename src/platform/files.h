@@ -125,6 +125,7 @@ class FileReplacement {
 
   // Syncs the new content, gives it the old file's mode and owner, checks the
   // required identity, renames it over the target and syncs the directory.
+  // Either way the replacement is over afterwards; a failed one left nothing.
   bool commit(std::string* reason);
   // Drops the new content; the target stays as it was.
   void discard();
