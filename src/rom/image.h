@@ -25,10 +25,6 @@ namespace tilvex {
 // Open flags of rom_open: only the access bits mean anything; the image is
 // always the whole file and never grows.
 inline constexpr std::uint32_t kRomAccessMask = 0x3;  // 0 "rb" read-only, 1 "r+b" read-write
-// Bits the front end still passes and rom_open ignores; they go once no
-// caller names them.
-inline constexpr std::uint32_t kRomFixedSize = 0x4;
-inline constexpr std::uint32_t kRomLoadWhole = 0x10;
 
 // Origins of rom_seek, as for fseek.
 inline constexpr int kRomSeekSet = 0;
