@@ -280,6 +280,30 @@ TEST_F(GfxDemo, RefusedPicturesLeaveTheGraphicsUntouched) {
   EXPECT_NE(result.output.find("odd.pal: not a palette"), std::string::npos) << result.output;
 }
 
+TEST_F(GfxDemo, ExportFailuresNameTheirFile) {
+  fs::create_directories(file("blocked/GFX010.png"));  // a folder where a picture goes
+  write_file(file("plainfile"), {1});
+  fs::create_directories(file("shortbins"));
+  for (const auto& entry : fs::directory_iterator(file("bins")))
+    fs::copy_file(entry.path(), file("shortbins") / entry.path().filename());
+  fs::resize_file(file("shortbins/GFX0C3.bin"), 0x33F);
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"export", "all.bin", "blocked"}, "cannot write blocked/GFX010.png"},
+      {{"export", "all.bin", "plainfile"}, "cannot create folder plainfile"},
+      {{"export", "missing.bin", "out"}, "cannot read missing.bin"},
+      {{"export", "demo.smc", "out"}, "demo.smc is larger than 0x180640 bytes"},
+      {{"export", "shortbins", "out"}, "GFX0C3.bin has 0x33F bytes; structure 0x0C3 has 0x340"},
+  };
+  for (const auto& c : cases) {
+    const auto result = gfx(c.args);
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_NE(result.output.find(c.message), std::string::npos) << result.output;
+  }
+}
+
 TEST_F(GfxDemo, ListAgreesWithTheCatalogueAndTheCartridge) {
   auto result = gfx({"list", "demo.smc"});
   ASSERT_EQ(result.exit_status, 0) << result.output;

@@ -1,12 +1,12 @@
 #include "gfx/graphics.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
 #include "common/resources.h"
+#include "platform/files.h"
 #include "transfer/catalogue.h"
 
 namespace tilvex {
@@ -64,32 +64,11 @@ bool read_whole_file(const std::string& path, std::size_t limit, std::vector<std
 
 bool replace_file(const std::string& path, const std::uint8_t* data, std::size_t size,
                   std::string* problem) {
-  const auto stamp =
-      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-  std::string temp;
-  FilePtr file;
-  for (unsigned attempt = 0; attempt < 100 && !file; ++attempt) {
-    temp = path + ".tmp-" + std::to_string(stamp) + "-" + std::to_string(attempt);
-    file.reset(std::fopen(temp.c_str(), "wbx"));  // never an existing file
-    if (!file && errno != EEXIST) break;
-  }
-  if (!file) {
-    *problem = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  const bool written = std::fwrite(data, 1, size, file.get()) == size;
-  const int saved_errno = errno;
-  const bool closed = std::fclose(file.release()) == 0;
-  std::error_code error;
-  if (!written || !closed) {
-    *problem = "cannot write " + path + ": " + std::strerror(written ? errno : saved_errno);
-    fs::remove(temp, error);
-    return false;
-  }
-  fs::rename(temp, path, error);
-  if (error) {
-    *problem = "cannot write " + path + ": " + error.message();
-    fs::remove(temp, error);
+  platform::FileReplacement replacement;
+  std::string reason;
+  if (!replacement.begin(path.c_str(), &reason) || !replacement.write(data, size, &reason) ||
+      !replacement.commit(&reason)) {
+    *problem = "cannot write " + path + ": " + reason;
     return false;
   }
   return true;

@@ -41,8 +41,8 @@ bool store_graphics(const std::string& path, const Graphics& graphics,
 bool read_whole_file(const std::string& path, std::size_t limit, std::vector<std::uint8_t>* bytes,
                      std::string* problem);
 
-// Replaces the file at path with the bytes: written beside it and renamed
-// over it, so the old content stays whole until the new one is complete.
+// Replaces the file at path with the bytes through the platform's atomic
+// replacement: the old content stays whole until the new one is complete.
 bool replace_file(const std::string& path, const std::uint8_t* data, std::size_t size,
                   std::string* problem);
 
