@@ -3,10 +3,9 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
-#include <thread>
 
 #include "gfx/graphics.h"
+#include "gfx/parallel.h"
 #include "gfx/png_io.h"
 #include "gfx/sheet.h"
 #include "transfer/catalogue.h"
@@ -20,68 +19,43 @@ namespace {
 // A PNG is small; this bounds what a stray huge file can cost.
 constexpr std::size_t kMostPngBytes = std::size_t{64} << 20;
 
-// Every picture goes through the atomic replacement, which syncs it to the
-// disk before it takes the name. One after another, 474 files would cost 474
-// waits for the disk, so several writers share them and their waits overlap.
-constexpr unsigned kWriters = 8;
-
 struct ExportJob {
   const std::string* dir;
   const Palette* palette;
   std::uint32_t columns;
   const std::uint8_t* const* structures;
-  std::atomic<std::uint32_t> next{0};  // 0 the sheet, the largest, then structure n - 1
   std::atomic<std::uint32_t> written{0};
-  std::atomic<bool> failed{false};
-  std::mutex mutex;
-  std::string problem;  // the first failure
 };
 
-bool export_one(ExportJob* job, std::uint32_t item, std::vector<std::uint8_t>* pixels,
-                std::vector<std::uint8_t>* png, std::string* problem) {
+// Item 0 is the sheet, the largest, so it starts first; item n is structure
+// n - 1.
+bool export_one(ExportJob* job, std::uint32_t item, std::string* problem) {
   std::string why;
+  std::vector<std::uint8_t> png;
   if (item == 0) {
     const std::string name = (fs::path(*job->dir) / kSheetName).string();
     const Sheet sheet = render_sheet(job->structures, structure_sizes.data(), kStructureCount,
                                      job->columns, *job->palette);
     if (!encode_indexed_png(sheet.pixels.data(), sheet.width, sheet.height, 8, sheet.palette.data(),
-                            kSheetColours, png, &why)) {
+                            kSheetColours, &png, &why)) {
       *problem = name + ": " + why;
       return false;
     }
-    return replace_file(name, png->data(), png->size(), problem);
+    return replace_file(name, png.data(), png.size(), problem);
   }
   const std::uint32_t i = item - 1;
   const std::string name = (fs::path(*job->dir) / structure_file_name(i, "png")).string();
   const TileGrid grid = tile_grid(structure_sizes[i], job->columns);
-  pixels->resize(std::size_t{grid.width} * grid.height);
-  tiles_to_indices(job->structures[i], grid, pixels->data());
-  if (!encode_indexed_png(pixels->data(), grid.width, grid.height, 4, job->palette->data(),
-                          kPaletteColours, png, &why)) {
+  std::vector<std::uint8_t> pixels(std::size_t{grid.width} * grid.height);
+  tiles_to_indices(job->structures[i], grid, pixels.data());
+  if (!encode_indexed_png(pixels.data(), grid.width, grid.height, 4, job->palette->data(),
+                          kPaletteColours, &png, &why)) {
     *problem = name + ": " + why;
     return false;
   }
-  if (!replace_file(name, png->data(), png->size(), problem)) return false;
+  if (!replace_file(name, png.data(), png.size(), problem)) return false;
   ++job->written;
   return true;
-}
-
-void export_worker(ExportJob* job) noexcept {
-  std::string problem;
-  try {
-    std::vector<std::uint8_t> pixels;
-    std::vector<std::uint8_t> png;
-    while (!job->failed) {
-      const std::uint32_t item = job->next++;
-      if (item > kStructureCount) return;
-      if (!export_one(job, item, &pixels, &png, &problem)) break;
-    }
-  } catch (const std::bad_alloc&) {
-    problem = "out of memory";
-  }
-  if (problem.empty()) return;
-  const std::lock_guard<std::mutex> lock(job->mutex);
-  if (!job->failed.exchange(true)) job->problem = problem;
 }
 
 }  // namespace
@@ -106,20 +80,12 @@ bool export_pictures(const std::string& graphics_path, const std::string& dir,
   job.palette = &palette;
   job.columns = columns;
   job.structures = structures;
-  std::vector<std::thread> writers;
-  try {
-    for (unsigned w = 1; w < kWriters; ++w) writers.emplace_back(export_worker, &job);
-  } catch (const std::exception&) {
-    // Fewer writers only make it slower.
-  }
-  export_worker(&job);
-  for (std::thread& writer : writers) writer.join();
+  const bool done = for_each_item(
+      kStructureCount + 1,
+      [&job](std::uint32_t item, std::string* why) { return export_one(&job, item, why); },
+      problem);
   result->pictures = job.written;
-  if (job.failed) {
-    *problem = job.problem;
-    return false;
-  }
-  return true;
+  return done;
 }
 
 bool import_pictures(const std::string& dir, const std::string& graphics_path,

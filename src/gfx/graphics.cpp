@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "common/resources.h"
+#include "gfx/parallel.h"
 #include "platform/files.h"
 #include "transfer/catalogue.h"
 
@@ -120,15 +121,18 @@ bool store_graphics(const std::string& path, const Graphics& graphics,
                     const std::array<bool, kStructureCount>& which, std::string* problem) {
   if (!graphics.folder)
     return replace_file(path, graphics.bytes.data(), graphics.bytes.size(), problem);
-  for (std::uint32_t i = 0; i < kStructureCount; ++i) {
-    if (!which[i]) continue;
-    const std::string name = (fs::path(path) / structure_file_name(i, "bin")).string();
-    if (!replace_file(name, graphics.bytes.data() + graphics.offsets[i], structure_sizes[i],
-                      problem)) {
-      return false;
-    }
-  }
-  return true;
+  std::vector<std::uint32_t> marked;
+  for (std::uint32_t i = 0; i < kStructureCount; ++i)
+    if (which[i]) marked.push_back(i);
+  return for_each_item(
+      static_cast<std::uint32_t>(marked.size()),
+      [&](std::uint32_t item, std::string* why) {
+        const std::uint32_t i = marked[item];
+        const std::string name = (fs::path(path) / structure_file_name(i, "bin")).string();
+        return replace_file(name, graphics.bytes.data() + graphics.offsets[i], structure_sizes[i],
+                            why);
+      },
+      problem);
 }
 
 }  // namespace tilvex
