@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "codec/format15.h"
-#include "rom/image.h"
 
 namespace {
 
@@ -65,16 +64,12 @@ void BM_Format15Decode(benchmark::State& state) {
   const Bytes tiles = tile_graphics(kind, rows);
   Bytes stream(0x10000);
   const std::uint32_t length =
-      tilvex::format15_encode(tiles.data(), stream.data(), 512 * rows, 0x10000, rows);
-  tilvex::RomImage image;
-  image.size = length;
-  image.data = tilvex::allocate_bytes(length);
-  std::memcpy(image.data.get(), stream.data(), length);
+      tilvex::format15_encode(tiles.data(), 512 * rows, stream.data(), 0x10000, rows).produced;
 
   Bytes out(0x10000);
   for (auto _ : state) {
     benchmark::DoNotOptimize(
-        tilvex::format15_decode(&image, out.data(), 0, 0x10000, rows, nullptr));
+        tilvex::format15_decode(stream.data(), length, 0, out.data(), 0x10000, rows));
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 512 * rows);
@@ -90,7 +85,7 @@ void BM_Format15Encode(benchmark::State& state) {
   Bytes stream(0x10000);
   for (auto _ : state) {
     benchmark::DoNotOptimize(
-        tilvex::format15_encode(tiles.data(), stream.data(), 512 * rows, 0x10000, rows));
+        tilvex::format15_encode(tiles.data(), 512 * rows, stream.data(), 0x10000, rows).produced);
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 512 * rows);
