@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "codec/format15.h"
+#include "format15_model.h"
 #include "format15_pictures.h"
 
 namespace tilvex::testing {
@@ -233,6 +234,60 @@ TEST(Format15Decode, StreamsOfAnotherWriter) {
     const Decoded d = decode(image_holding(stream, 9), 9, rows);
     ASSERT_NO_FATAL_FAILURE(expect_tiles(d, picture)) << "picture " << i;
     ASSERT_EQ(d.end, 9 + stream.size());
+  }
+}
+
+// Random commands of every kind, cuts that leave the cursor in place or move
+// it right among them, and the odd malformed one, against the literal model.
+TEST(Format15Decode, AgreesWithTheLiteralModel) {
+  std::mt19937 rng(1510);
+  auto below = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  for (int i = 0; i < 600; ++i) {
+    const std::uint32_t tile_rows = 1 + rng() % 2;
+    std::array<std::uint8_t, 7> table;
+    for (auto& colour : table) colour = static_cast<std::uint8_t>(rng() % 4);
+    StreamBuilder s(table);
+    Format15ModelRow row;
+    bool malformed = false;
+    for (std::uint32_t y = 0; y < 8 * tile_rows && !malformed; ++y) {
+      const bool reference = y > 0 && below(4) != 0;
+      s.row(reference);
+      row.c = 127;
+      for (int commands = 0; row.c >= 0 && !malformed; ++commands) {
+        const int kind = !reference ? 1 : commands > 200 ? 1 : below(4);
+        // Mostly counts that fit, now and then one that may not.
+        const bool wild = below(40) == 0;
+        int n;
+        if (kind == 1) {
+          n = wild ? 1 + below(130) : 1 + below(std::min(row.c + 1, 24));
+          const unsigned index = static_cast<unsigned>(below(8));
+          const auto colour = static_cast<std::uint8_t>(index == 7 ? rng() % 4 : table[index]);
+          s.fill(static_cast<unsigned>(n), index, colour);
+          malformed = !row.fill(n, colour);
+        } else if (kind == 0) {
+          n = wild ? 1 + below(130) : 1 + below(3);
+          s.keep(static_cast<unsigned>(n));
+          malformed = !row.keep(n);
+        } else if (kind == 2) {
+          n = wild ? 1 + below(130) : 1 + below(std::max(1, row.left_neighbour(row.c) + 1));
+          s.extend(static_cast<unsigned>(n));
+          malformed = !row.extend(n);
+        } else {
+          const int s_at = row.left_neighbour(row.c);
+          n = wild ? 1 + below(130) : 1 + below(127 - s_at);  // lands anywhere right of s
+          s.cut(static_cast<unsigned>(n));
+          malformed = !row.cut(n);
+        }
+      }
+    }
+    const Bytes& stream = s.bytes();
+    const Format15ModelDecoded want = format15_model_decode(stream, tile_rows);
+    const Decoded got = decode(stream, 0, tile_rows);
+    ASSERT_EQ(got.status, want.ok ? CodecStatus::ok : CodecStatus::malformed) << "stream " << i;
+    ASSERT_EQ(got.end, want.end) << "stream " << i;
+    if (want.ok) {
+      ASSERT_NO_FATAL_FAILURE(expect_tiles(got, want.picture)) << "stream " << i;
+    }
   }
 }
 

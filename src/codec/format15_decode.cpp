@@ -18,6 +18,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "codec/format15.h"
 #include "common/resources.h"
 #include "pixel/planar.h"
@@ -102,36 +106,115 @@ class BitReader {
 
 // Reads a count code: pairs "1 b" add the weight when b is 1, a single 0 adds
 // the weight and ends the code. Returns 0 for a code of more than seven pairs,
-// after taking the eighth pair.
+// after taking the eighth pair. The code is read whole from the window: the
+// pairs end at the first even bit that is 0, and the odd bits before it are
+// the count's low bits.
 unsigned read_count(BitReader& reader) {
   const std::uint64_t bits = reader.peek();
-  if ((bits & 1) == 0) {
-    reader.skip(1);
-    return 1;
+  // Bits past the visible ones are 0, so a stop is always found.
+  const auto stop = static_cast<unsigned>(std::countr_zero(~bits & 0x5555555555555555ull));
+  const unsigned pairs = stop / 2;
+  if (pairs > 7) {
+    reader.skip(16);
+    return 0;
   }
-  unsigned count = 0;
-  unsigned weight = 1;
-  unsigned used = 0;
-  while ((bits >> used) & 1) {
-    if ((bits >> (used + 1)) & 1) count += weight;
-    weight <<= 1;
-    used += 2;
-    if (weight > 128) {
-      reader.skip(used);
-      return 0;
-    }
-  }
-  reader.skip(used + 1);
-  return count + weight;
+  // Bits 1, 3, ... of the pairs, gathered into bits 0, 1, ...
+  std::uint32_t low = static_cast<std::uint32_t>(bits >> 1) & 0x5555u & ((1u << stop) - 1);
+  low = (low | low >> 1) & 0x3333u;
+  low = (low | low >> 2) & 0x0F0Fu;
+  low = (low | low >> 4) & 0x00FFu;
+  reader.skip(stop + 1);
+  return low + (1u << pairs);
 }
 
-// The first column left of c whose pixel differs from row[c], or -1.
-int left_neighbour(const std::uint8_t* row, int c) {
-  const std::uint8_t colour = row[c];
-  int s = c - 1;
-  while (s >= 0 && row[s] == colour) --s;
-  return s;
-}
+// Where the runs of the row being decoded start: bit x is set when pixel x
+// differs from pixel x - 1, and bit 0 always. The left neighbour of the run at
+// c is then the highest set bit at or below c, minus one, found in constant
+// time however long the run. Commands read the row only at and left of the
+// cursor, and change it there only at the new cursor, so the bits are kept
+// exact up to the cursor with one bit per change; a cut that moves the cursor
+// right, over pixels the fills have set, has them scanned again.
+class RunStarts {
+ public:
+  void scan(const std::uint8_t* row) {
+    std::uint64_t words[2] = {0, 0};
+#if defined(__SSE2__)
+    for (int i = 0; i < 8; ++i) {
+      const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 16 * i));
+      const __m128i left =
+          i == 0 ? _mm_slli_si128(here, 1)
+                 : _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 16 * i - 1));
+      const auto differ =
+          static_cast<std::uint64_t>(~_mm_movemask_epi8(_mm_cmpeq_epi8(here, left)) & 0xFFFF);
+      words[i >> 2] |= differ << (16 * (i & 3));
+    }
+#else
+    for (int x = 1; x < kRowWidth; ++x) {
+      if (row[x] != row[x - 1]) words[x >> 6] |= std::uint64_t{1} << (x & 63);
+    }
+#endif
+    low_ = words[0] | 1;
+    high_ = words[1];
+  }
+
+  // Pixel x (0 to 127) changed; bits left of x stay as they were.
+  void changed(const std::uint8_t* row, int x) {
+    if (x == 0) return;
+    std::uint64_t& word = x < 64 ? low_ : high_;
+    const std::uint64_t bit = std::uint64_t{1} << (x & 63);
+    word = row[x] != row[x - 1] ? word | bit : word & ~bit;
+  }
+
+  // The first column left of c (0 to 127) whose pixel differs from pixel c, or -1.
+  int left_neighbour(int c) const {
+    if (c >= 64) {
+      const std::uint64_t m = high_ & (~std::uint64_t{0} >> (127 - c));
+      if (m != 0) return 127 - std::countl_zero(m) - 1;
+      c = 63;
+    }
+    return 63 - std::countl_zero(low_ & (~std::uint64_t{0} >> (63 - c))) - 1;
+  }
+
+  // Where n keep steps from c (0 to 127) end, each moving to the left
+  // neighbour of the run: one left of the n-th run start at or below c. -2
+  // when a step would start left of column 0.
+  int keep(int c, unsigned n) const {
+    std::uint64_t high = 0;
+    std::uint64_t low = low_;
+    if (c >= 64) {
+      high = high_ & (~std::uint64_t{0} >> (127 - c));
+    } else {
+      low &= ~std::uint64_t{0} >> (63 - c);
+    }
+    const auto in_high = static_cast<unsigned>(std::popcount(high));
+    if (n <= in_high) return 64 + nth_highest(high, n) - 1;
+    n -= in_high;
+    if (n > static_cast<unsigned>(std::popcount(low))) return -2;
+    return nth_highest(low, n) - 1;
+  }
+
+ private:
+  static constexpr int kRowWidth = 128;
+
+  // The position of the n-th highest set bit of m (n from 1 to popcount(m)).
+  static int nth_highest(std::uint64_t m, unsigned n) {
+    int top = 63;
+    if (n == 1) return top - std::countl_zero(m);
+    for (int half = 32; half >= 1; half >>= 1) {
+      // The window is the 2 * half bits up to top; look at its upper half.
+      const std::uint64_t upper = (m >> (top - half + 1)) & ((std::uint64_t{1} << half) - 1);
+      const auto count = static_cast<unsigned>(std::popcount(upper));
+      if (n > count) {
+        n -= count;
+        top -= half;
+      }
+    }
+    return top;
+  }
+
+  std::uint64_t low_ = 1;
+  std::uint64_t high_ = 0;
+};
 
 enum Command : unsigned { KeepRuns = 0, Fill = 1, ExtendRun = 2, CutRun = 3 };
 
@@ -181,6 +264,8 @@ constexpr CommandTable kReferenceRowCommands = make_command_table(true);
 
 // Decodes one row in place over its reference row. False on a malformed command.
 bool decode_row(BitReader& reader, std::uint8_t* row, const std::uint8_t* table) {
+  RunStarts runs;
+  runs.scan(row);
   reader.refill();
   const bool reference_mode = reader.field(1) != 0;
   const CommandTable& commands = reference_mode ? kReferenceRowCommands : kFillRowCommands;
@@ -223,27 +308,34 @@ bool decode_row(BitReader& reader, std::uint8_t* row, const std::uint8_t* table)
         break;
       }
       case KeepRuns:
-        for (int i = 0; i < n; ++i) {
-          if (c < 0) return false;
-          c = left_neighbour(row, c);
-        }
+        c = runs.keep(c, count);
+        if (c < -1) return false;
         break;
       case ExtendRun: {
         const std::uint8_t colour = row[c];
-        const int s = left_neighbour(row, c);
+        const int s = runs.left_neighbour(c);
         if (s < 0 || n > s + 1) return false;
         const std::uint8_t covered = row[s];
         std::memset(row + s - n + 1, colour, static_cast<std::size_t>(n));
         c = s - n;
-        if (c >= 0) row[c] = covered;
+        if (c >= 0) {
+          row[c] = covered;
+          runs.changed(row, c);
+        }
         break;
       }
       case CutRun: {
-        const int s = left_neighbour(row, c);
+        const int s = runs.left_neighbour(c);
         const std::uint8_t neighbour = s >= 0 ? row[s] : 0;
-        c = s + n;
-        if (c > static_cast<int>(kWidth) - 1) return false;
-        row[c] = neighbour;
+        const int next = s + n;
+        if (next > static_cast<int>(kWidth) - 1) return false;
+        row[next] = neighbour;
+        if (next > c) {
+          runs.scan(row);
+        } else {
+          runs.changed(row, next);
+        }
+        c = next;
         break;
       }
     }
