@@ -18,16 +18,15 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "codec/format15.h"
+#include "codec/format15_runs.h"
 #include "common/resources.h"
 #include "pixel/planar.h"
 
 namespace tilvex {
 namespace {
+
+using format15_detail::RunStarts;
 
 constexpr std::uint32_t kWidth = 128;
 constexpr std::uint32_t kWorkSize = 0x10000;  // picture followed by its tile data
@@ -127,100 +126,11 @@ unsigned read_count(BitReader& reader) {
   return low + (1u << pairs);
 }
 
-// Where the runs of the row being decoded start: bit x is set when pixel x
-// differs from pixel x - 1, and bit 0 always. The left neighbour of the run at
-// c is then the highest set bit at or below c, minus one, found in constant
-// time however long the run. Commands read the row only at and left of the
-// cursor, and change it there only at the new cursor, so the bits are kept
-// exact up to the cursor with one bit per change; a cut that moves the cursor
-// right, over pixels the fills have set, has them scanned again.
-class RunStarts {
- public:
-  void scan(const std::uint8_t* row) {
-    std::uint64_t words[2] = {0, 0};
-#if defined(__SSE2__)
-    for (int i = 0; i < 8; ++i) {
-      const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 16 * i));
-      const __m128i left =
-          i == 0 ? _mm_slli_si128(here, 1)
-                 : _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 16 * i - 1));
-      const auto differ =
-          static_cast<std::uint64_t>(~_mm_movemask_epi8(_mm_cmpeq_epi8(here, left)) & 0xFFFF);
-      words[i >> 2] |= differ << (16 * (i & 3));
-    }
-#else
-    for (int x = 1; x < kRowWidth; ++x) {
-      if (row[x] != row[x - 1]) words[x >> 6] |= std::uint64_t{1} << (x & 63);
-    }
-#endif
-    low_ = words[0] | 1;
-    high_ = words[1];
-  }
-
-  // Pixel x (0 to 127) changed; bits left of x stay as they were.
-  void changed(const std::uint8_t* row, int x) {
-    if (x == 0) return;
-    std::uint64_t& word = x < 64 ? low_ : high_;
-    const std::uint64_t bit = std::uint64_t{1} << (x & 63);
-    word = row[x] != row[x - 1] ? word | bit : word & ~bit;
-  }
-
-  // The first column left of c (0 to 127) whose pixel differs from pixel c, or -1.
-  int left_neighbour(int c) const {
-    if (c >= 64) {
-      const std::uint64_t m = high_ & (~std::uint64_t{0} >> (127 - c));
-      if (m != 0) return 127 - std::countl_zero(m) - 1;
-      c = 63;
-    }
-    return 63 - std::countl_zero(low_ & (~std::uint64_t{0} >> (63 - c))) - 1;
-  }
-
-  // Where n keep steps from c (0 to 127) end, each moving to the left
-  // neighbour of the run: one left of the n-th run start at or below c. -2
-  // when a step would start left of column 0.
-  int keep(int c, unsigned n) const {
-    std::uint64_t high = 0;
-    std::uint64_t low = low_;
-    if (c >= 64) {
-      high = high_ & (~std::uint64_t{0} >> (127 - c));
-    } else {
-      low &= ~std::uint64_t{0} >> (63 - c);
-    }
-    const auto in_high = static_cast<unsigned>(std::popcount(high));
-    if (n <= in_high) return 64 + nth_highest(high, n) - 1;
-    n -= in_high;
-    if (n > static_cast<unsigned>(std::popcount(low))) return -2;
-    return nth_highest(low, n) - 1;
-  }
-
- private:
-  static constexpr int kRowWidth = 128;
-
-  // The position of the n-th highest set bit of m (n from 1 to popcount(m)).
-  static int nth_highest(std::uint64_t m, unsigned n) {
-    int top = 63;
-    if (n == 1) return top - std::countl_zero(m);
-    for (int half = 32; half >= 1; half >>= 1) {
-      // The window is the 2 * half bits up to top; look at its upper half.
-      const std::uint64_t upper = (m >> (top - half + 1)) & ((std::uint64_t{1} << half) - 1);
-      const auto count = static_cast<unsigned>(std::popcount(upper));
-      if (n > count) {
-        n -= count;
-        top -= half;
-      }
-    }
-    return top;
-  }
-
-  std::uint64_t low_ = 1;
-  std::uint64_t high_ = 0;
-};
-
 enum Command : unsigned { KeepRuns = 0, Fill = 1, ExtendRun = 2, CutRun = 3 };
 
-// Most commands are short: a table indexed by the next kLookahead stream bits
-// gives the whole command (its length in bits, count, command code, colour
-// index and explicit colour) in one step. Entries are 0 where the command does
+// Most commands of a reference-mode row are short: a table indexed by the next
+// kLookahead stream bits gives the whole command (its length in bits, count,
+// command code, colour index and explicit colour) in one step. Entries are 0 where the command does
 // not fit in those bits; those, malformed count codes among them, take the
 // bit-by-bit path.
 constexpr unsigned kLookahead = 10;
@@ -259,16 +169,107 @@ constexpr CommandTable make_command_table(bool reference_mode) {
   return table;
 }
 
-constexpr CommandTable kFillRowCommands = make_command_table(false);
 constexpr CommandTable kReferenceRowCommands = make_command_table(true);
 
+// Fill-only rows of dithered or noisy pictures are mostly one-pixel fills of
+// 4 to 8 bits. A table indexed by the next 12 stream bits gives up to two
+// whole fills: for each its length in bits, its count and its colour code (0
+// to 6 a table entry, 7 + v the explicit colour v). Counts that fit are below
+// 32. The entry is 0 where not even the first fill fits.
+constexpr unsigned kPairLookahead = 12;
+using FillPairTable = std::array<std::uint32_t, 1u << kPairLookahead>;
+
+constexpr FillPairTable make_fill_pair_table() {
+  FillPairTable table{};
+  for (unsigned bits = 0; bits < table.size(); ++bits) {
+    unsigned used = 0;
+    std::uint32_t entry = 0;
+    for (unsigned k = 0; k < 2; ++k) {
+      const unsigned start = used;
+      bool fits = true;
+      auto next = [&]() -> unsigned {
+        if (used == kPairLookahead) fits = false;
+        return fits ? (bits >> used++) & 1u : 0u;
+      };
+      unsigned count = 0, weight = 1;
+      while (fits && next() == 1) {
+        if (next() == 1) count += weight;
+        weight <<= 1;
+      }
+      count += weight;
+      unsigned index = 0;
+      for (int i = 0; i < 3; ++i) index = index << 1 | next();
+      unsigned code = index;
+      if (index == 7) {
+        unsigned colour = 0;
+        for (int i = 0; i < 4; ++i) colour = colour << 1 | next();
+        code = 7 + colour;
+      }
+      if (!fits) break;
+      entry |= (used - start) << (4 * k) | count << (8 + 5 * k) | code << (18 + 5 * k);
+    }
+    table[bits] = entry;
+  }
+  return table;
+}
+constexpr FillPairTable kFillPairs = make_fill_pair_table();
+
+void fill_pixels(std::uint8_t* row, int c, int n, std::uint8_t colour) {
+  if (n == 1) {
+    row[c] = colour;
+  } else {
+    std::memset(row + c - n + 1, colour, static_cast<std::size_t>(n));
+  }
+}
+
+// A fill-only row: nothing but fills, up to two per table look-up. colours
+// holds the table entries, then the 16 explicit colours.
+bool decode_fill_row(BitReader& reader, std::uint8_t* row, const std::uint8_t* colours) {
+  int c = static_cast<int>(kWidth) - 1;
+  while (c >= 0) {
+    reader.refill();
+    const std::uint32_t e = kFillPairs[reader.peek() & ((1u << kPairLookahead) - 1)];
+    if (e == 0) {  // a long or malformed count code
+      const auto n = static_cast<int>(read_count(reader));
+      if (n == 0) return false;
+      const unsigned index = reader.field(3);
+      const std::uint8_t colour = colours[index == 7 ? 7 + reader.field(4) : index];
+      if (n > c + 1) return false;
+      fill_pixels(row, c, n, colour);
+      c -= n;
+      continue;
+    }
+    const unsigned first_bits = e & 15;
+    const auto n1 = static_cast<int>((e >> 8) & 31);
+    if (n1 > c + 1) {
+      reader.skip(first_bits);
+      return false;
+    }
+    fill_pixels(row, c, n1, colours[(e >> 18) & 31]);
+    c -= n1;
+    const unsigned second_bits = (e >> 4) & 15;
+    if (second_bits == 0 || c < 0) {  // the second belongs to the next row, or is not whole
+      reader.skip(first_bits);
+      continue;
+    }
+    reader.skip(first_bits + second_bits);
+    const auto n2 = static_cast<int>((e >> 13) & 31);
+    if (n2 > c + 1) return false;
+    fill_pixels(row, c, n2, colours[(e >> 23) & 31]);
+    c -= n2;
+  }
+  return true;
+}
+
 // Decodes one row in place over its reference row. False on a malformed command.
-bool decode_row(BitReader& reader, std::uint8_t* row, const std::uint8_t* table) {
-  RunStarts runs;
-  runs.scan(row);
+bool decode_row(BitReader& reader, std::uint8_t* row, const std::uint8_t* table,
+                const std::uint8_t* colours) {
   reader.refill();
   const bool reference_mode = reader.field(1) != 0;
-  const CommandTable& commands = reference_mode ? kReferenceRowCommands : kFillRowCommands;
+  if (!reference_mode) return decode_fill_row(reader, row, colours);
+  RunStarts runs;
+  runs.scan(row);
+  const CommandTable& commands = kReferenceRowCommands;
   int c = static_cast<int>(kWidth) - 1;
   while (c >= 0) {
     reader.refill();
@@ -283,7 +284,7 @@ bool decode_row(BitReader& reader, std::uint8_t* row, const std::uint8_t* table)
     } else {
       count = read_count(reader);
       if (count == 0) return false;
-      command = reference_mode ? reader.field(2) : unsigned{Fill};
+      command = reader.field(2);
       index = 0;
       explicit_colour = 0;
       if (command == Fill) {
@@ -364,13 +365,17 @@ DecodeResult format15_decode(const std::uint8_t* input, std::uint32_t input_size
   // Entries 0 to 6 of the colour table; index 7 brings its own colour.
   std::uint8_t table[8] = {};
   for (unsigned i = 0; i < 7; ++i) table[i] = (reader.header() >> (4 * i)) & 0xF;
+  // The same entries, then the explicit colours, by colour code.
+  std::uint8_t colours[7 + 16];
+  for (unsigned i = 0; i < 7; ++i) colours[i] = table[i];
+  for (unsigned v = 0; v < 16; ++v) colours[7 + v] = static_cast<std::uint8_t>(v);
 
   bool ok = true;
   std::memset(picture, 0, kWidth);
   for (std::uint32_t y = 0; y < rows && ok; ++y) {
     std::uint8_t* row = picture + y * kWidth;
     if (y > 0) std::memcpy(row, row - kWidth, kWidth);
-    ok = decode_row(reader, row, table);
+    ok = decode_row(reader, row, table, colours);
   }
   if (!ok) return stream_read(CodecStatus::malformed, 0, reader.read_position(), size);
 
