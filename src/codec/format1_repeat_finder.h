@@ -1,12 +1,10 @@
 // The repeat finder of the format 1 encoder: for a position p of the source,
 // the longest earlier repeat of at least a given length, limited to a reach,
-// the earliest position winning among equally long ones. It returns exactly
-// what a walk over every earlier position with the same two leading bytes
-// would return; the encoder's stream depends on that, byte for byte.
-//
-// Finding the repeat. A plain walk over every earlier position with the same
-// two leading bytes is quadratic on inputs such as 64 KiB drawn from two byte
-// values. The search below returns exactly the same repeat, faster:
+// the earliest position winning among equally long ones. The encoder's stream
+// depends on it byte for byte. A plain walk over every earlier position with
+// the same two leading bytes gives that repeat but is quadratic on inputs such
+// as 64 KiB drawn from two byte values; the search below returns exactly the
+// same repeat, faster:
 //
 // * Only a repeat that would win matters, so the fill at p is measured first
 //   and the search looks only for repeats at least `need` bytes long (4, or
@@ -45,13 +43,7 @@ namespace tilvex::format1_detail {
 inline constexpr std::uint32_t kMinRepeat = 4;
 
 // Command kinds as they appear in a header.
-enum Kind : std::uint32_t {
-  kDirectCopy = 0,
-  kByteFill = 1,
-  kWordFill = 2,
-  kIncreasingFill = 3,
-  kBackReference = 4
-};
+enum Kind : std::uint32_t { kDirectCopy, kByteFill, kWordFill, kIncreasingFill, kBackReference };
 
 inline constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
