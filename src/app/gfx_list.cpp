@@ -30,7 +30,7 @@ bool identify_cartridge(std::FILE* stream, std::uint32_t size, std::string* verd
 }
 
 // Loads and identifies the cartridge; false after saying why on err.
-bool load_cartridge(const std::string& path, RomImage* image, std::string* verdict,
+bool load_cartridge(const std::string& path, std::vector<std::uint8_t>* image, std::string* verdict,
                     std::FILE* err) {
   FilePtr file(std::fopen(path.c_str(), "rb"));
   std::error_code error;
@@ -48,10 +48,9 @@ bool load_cartridge(const std::string& path, RomImage* image, std::string* verdi
     std::fprintf(err, "tilvex-gfx: %s: %s\n", path.c_str(), verdict->c_str());
     return false;
   }
-  image->size = static_cast<std::uint32_t>(size);
-  image->data = allocate_bytes(image->size);
-  if (!image->data || std::fseek(file.get(), 0, SEEK_SET) != 0 ||
-      std::fread(image->data.get(), 1, image->size, file.get()) != image->size) {
+  image->resize(static_cast<std::size_t>(size));
+  if (std::fseek(file.get(), 0, SEEK_SET) != 0 ||
+      std::fread(image->data(), 1, image->size(), file.get()) != image->size()) {
     std::fprintf(err, "tilvex-gfx: cannot read %s\n", path.c_str());
     return false;
   }
@@ -144,9 +143,9 @@ int run_gfx_list(const GfxRequest& request, std::FILE* out, std::FILE* err) {
   std::string verdict;
   const bool with_cartridge = !request.cartridge.empty();
   if (with_cartridge) {
-    RomImage image;
+    std::vector<std::uint8_t> image;
     if (!load_cartridge(request.cartridge, &image, &verdict, err)) return kGfxExitFailed;
-    use = add_cartridge(&image, &entries);
+    use = add_cartridge(image.data(), static_cast<std::uint32_t>(image.size()), &entries);
   }
   if (request.json) {
     print_json(entries, with_cartridge ? &use : nullptr, request.cartridge, verdict, out);

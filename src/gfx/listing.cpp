@@ -37,7 +37,8 @@ std::vector<ListEntry> catalogue_listing() {
   return entries;
 }
 
-FreeRegionUse add_cartridge(RomImage* image, std::vector<ListEntry>* entries) {
+FreeRegionUse add_cartridge(const std::uint8_t* image, std::uint32_t size,
+                            std::vector<ListEntry>* entries) {
   FreeRegionUse use;
   use.start = free_region_start;
   use.end = free_region_end;
@@ -46,24 +47,25 @@ FreeRegionUse add_cartridge(RomImage* image, std::vector<ListEntry>* entries) {
   const std::uint32_t table = pointer_table_ranges[0].offset;
   for (ListEntry& entry : *entries) {
     const std::uint32_t at = table + 3 * entry.index;
-    if (at + 3 > image->size) break;
-    const std::uint8_t* p = image->data.get() + at;
+    if (at + 3 > size) break;
+    const std::uint8_t* p = image + at;
     entry.pointer = p[0] | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16;
     entry.file_offset = snes_to_file(entry.pointer, kMap32, 1);
-    std::uint32_t end = entry.file_offset;
-    if (entry.file_offset >= image->size) {
-      entry.stored_size = 0;
+    DecodeResult decoded;
+    decoded.status = CodecStatus::malformed;
+    if (entry.file_offset >= size) {
+      // Nothing stored there.
     } else if (entry.kind == KindFormat1) {
-      if (format1_decode(image, scratch.data(), entry.file_offset, kOutputLimit, &end) != 0)
-        entry.stored_size = end - entry.file_offset;
+      decoded = format1_decode(image, size, entry.file_offset, scratch.data(), kOutputLimit);
     } else if (entry.kind == KindFormat15) {
-      if (format15_decode(image, scratch.data(), entry.file_offset, kOutputLimit, entry.size >> 9,
-                          &end) != 0) {
-        entry.stored_size = end - entry.file_offset;
-      }
-    } else if (image->size - entry.file_offset >= entry.size) {
-      entry.stored_size = entry.size;
+      decoded = format15_decode(image, size, entry.file_offset, scratch.data(), kOutputLimit,
+                                entry.size >> 9);
+    } else if (size - entry.file_offset >= entry.size) {
+      decoded = {CodecStatus::ok, entry.size, std::uint64_t{entry.file_offset} + entry.size, 0};
     }
+    // A stream that runs past the end of the file is not stored whole.
+    if (decoded.status == CodecStatus::ok && decoded.overread == 0)
+      entry.stored_size = static_cast<std::uint32_t>(decoded.end - entry.file_offset);
     if (entry.stored_size != 0 && entry.file_offset >= use.start && entry.file_offset < use.end) {
       ++use.structures;
       use.used += entry.stored_size;

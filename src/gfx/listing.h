@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "common/types.h"
-#include "rom/image.h"
 
 namespace tilvex {
 
@@ -37,6 +36,7 @@ std::vector<ListEntry> catalogue_listing();
 
 // Adds where each structure is stored in the cartridge image (the whole
 // file, copier header included) and returns the free region's use.
-FreeRegionUse add_cartridge(RomImage* image, std::vector<ListEntry>* entries);
+FreeRegionUse add_cartridge(const std::uint8_t* image, std::uint32_t size,
+                            std::vector<ListEntry>* entries);
 
 }  // namespace tilvex
