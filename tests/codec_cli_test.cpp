@@ -68,6 +68,17 @@ TEST(CodecCli, ParsesArguments) {
       {{"compress", "--format", "1", "--rows", "4", "in", "out"}, kCodecExitUsage},
       {{"compress", "--format", "15", "--rows", "four", "in", "out"}, kCodecExitUsage},
       {{"decompress", "--format", "1", "--offset", "zz", "in", "out"}, kCodecExitUsage},
+      // Numbers are whole hexadecimal numbers of at most 32 bits.
+      {{"decompress", "--format=1", "--offset=000FFFFFFFF", "--", "in", "out"},
+       kCodecExitOk,
+       V::Decompress,
+       1,
+       0,
+       0xFFFFFFFF},
+      {{"decompress", "--format", "1", "--offset", "100000000", "in", "out"}, kCodecExitUsage},
+      {{"decompress", "--format", "1", "--offset", "0x", "in", "out"}, kCodecExitUsage},
+      {{"decompress", "--format", "1", "--offset", "+200", "in", "out"}, kCodecExitUsage},
+      {{"decompress", "--format", "1", "--offset", "200 ", "in", "out"}, kCodecExitUsage},
       {{"decompress", "--format", "15", "in", "out"}, kCodecExitUsage},
       // Values out of range are usage errors too.
       {{"compress", "--format", "2", "in", "out"}, kCodecExitUsage},
