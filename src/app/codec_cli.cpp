@@ -8,7 +8,7 @@
 
 #include "codec/codec.h"
 #include "codec/format15.h"
-#include "common/strict_hex.h"
+#include "common/hex.h"
 
 namespace tilvex {
 

@@ -11,10 +11,11 @@
 #include <string_view>
 #include <vector>
 
+#include "common/hex.h"
 #include "common/resources.h"
-#include "common/strict_hex.h"
 #include "common/version.h"
 #include "demo/demo_cartridge.h"
+#include "rom/header.h"
 
 namespace {
 
@@ -129,11 +130,12 @@ int main(int argc, char** argv) {
   if (!have_output) return usage_error("missing OUTPUT");
   if (output.empty()) return usage_error("OUTPUT is an empty name");
   // The tool accepts only a headered cartridge of at least 0x200200 bytes.
-  if ((size & 0x200) == 0 || size < 0x200200 || size > tilvex::kDemoLargestSize) {
+  if ((size & tilvex::kCopierHeaderBit) == 0 || size < tilvex::kMinimumCartridgeSize ||
+      size > tilvex::kDemoLargestSize) {
     char text[120];
     std::snprintf(text, sizeof text,
-                  "--size 0x%X is not one the tool accepts: bit 0x200 set, 0x200200 to 0x%X", size,
-                  tilvex::kDemoLargestSize);
+                  "--size 0x%X is not one the tool accepts: bit 0x200 set, 0x%X to 0x%X", size,
+                  tilvex::kMinimumCartridgeSize, tilvex::kDemoLargestSize);
     return usage_error(text);
   }
   const std::vector<std::uint8_t> image = tilvex::build_demo_cartridge(size, seed);
