@@ -1,15 +1,17 @@
 // INPUT is opened with the standard library: a regular file is measured and
 // seeked, anything else (standard input, a FIFO, a device) is read as a
-// stream, in order, never further than asked.
+// stream, in order, never further than asked. OUTPUT goes through the
+// platform's one file replacement.
 #include "app/codec_io.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+
+#include "platform/files.h"
 
 namespace tilvex {
 
@@ -121,36 +123,13 @@ bool write_output(const std::string& path, const std::uint8_t* data, std::size_t
     }
     return true;
   }
-  namespace fs = std::filesystem;
-  const auto stamp =
-      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-  std::string temp;
-  FilePtr file;
-  for (unsigned attempt = 0; attempt < 100 && !file; ++attempt) {
-    char suffix[48];
-    std::snprintf(suffix, sizeof suffix, ".tmp-%llx-%u", stamp, attempt);
-    temp = path + suffix;
-    file.reset(std::fopen(temp.c_str(), "wbx"));  // never an existing file
-    if (!file && errno != EEXIST) break;
-  }
-  if (!file) {
-    *problem = "cannot write " + path + ": " + reason();
-    return false;
-  }
-  const bool written =
-      std::fwrite(data, 1, size, file.get()) == size && std::fflush(file.get()) == 0;
-  const int saved_errno = errno;
-  const bool closed = std::fclose(file.release()) == 0;
-  std::error_code error;
-  if (!written || !closed) {
-    *problem = "cannot write " + path + ": " + std::strerror(written ? errno : saved_errno);
-    fs::remove(temp, error);
-    return false;
-  }
-  fs::rename(temp, path, error);
-  if (error) {
-    *problem = "cannot write " + path + ": " + error.message();
-    fs::remove(temp, error);
+  // The shared replacement: a file is replaced atomically (a symbolic link's
+  // target, the link kept); a device, FIFO or socket is written directly.
+  platform::FileReplacement replacement;
+  std::string why;
+  if (!replacement.begin(path.c_str(), &why) || !replacement.write(data, size, &why) ||
+      !replacement.commit(&why)) {
+    *problem = "cannot write " + path + ": " + why;
     return false;
   }
   return true;

@@ -7,14 +7,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/hex.h"
-#include "common/resources.h"
 #include "common/version.h"
 #include "demo/demo_cartridge.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "rom/header.h"
 
 namespace {
@@ -53,8 +55,9 @@ int failure(const std::string& problem) {
   return kExitFailed;
 }
 
-// Writes a new file: refuses an existing one unless force is set, and removes
-// what it created when the write fails.
+// Writes OUTPUT through the shared replacement, so it is never left half
+// written; an existing name (even a dangling symbolic link) is refused unless
+// force is set.
 int write_output(const std::string& path, const std::vector<std::uint8_t>& image, bool force) {
   if (path == "-") {
     if (std::fwrite(image.data(), 1, image.size(), stdout) != image.size() ||
@@ -63,18 +66,16 @@ int write_output(const std::string& path, const std::vector<std::uint8_t>& image
     }
     return kExitOk;
   }
-  tilvex::FilePtr file(std::fopen(path.c_str(), force ? "wb" : "wbx"));
-  if (!file) {
-    if (!force && errno == EEXIST) return failure(path + " exists; use -f to replace it");
-    return failure("cannot write " + path + ": " + std::strerror(errno));
+  std::error_code error;
+  if (!force && std::filesystem::symlink_status(path, error).type() !=
+                    std::filesystem::file_type::not_found) {
+    return failure(path + " exists; use -f to replace it");
   }
-  const bool written = std::fwrite(image.data(), 1, image.size(), file.get()) == image.size() &&
-                       std::fflush(file.get()) == 0;
-  const int saved_errno = errno;
-  const bool closed = std::fclose(file.release()) == 0;
-  if (!written || !closed) {
-    std::remove(path.c_str());
-    return failure("cannot write " + path + ": " + std::strerror(written ? errno : saved_errno));
+  tilvex::platform::FileReplacement replacement;
+  std::string why;
+  if (!replacement.begin(path.c_str(), &why) ||
+      !replacement.write(image.data(), image.size(), &why) || !replacement.commit(&why)) {
+    return failure("cannot write " + path + ": " + why);
   }
   return kExitOk;
 }
@@ -82,6 +83,7 @@ int write_output(const std::string& path, const std::vector<std::uint8_t>& image
 }  // namespace
 
 int main(int argc, char** argv) {
+  tilvex::platform::ignore_file_size_signal();  // a full disk is a failed write, not a kill
   std::string output;
   bool have_output = false, force = false, quiet = false, options_done = false;
   std::uint32_t size = tilvex::kDemoDefaultSize;
