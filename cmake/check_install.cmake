@@ -1,6 +1,9 @@
-# cmake -D BUILD_DIR=... -D PREFIX=... -D EXPECTED=list.txt -P check_install.cmake
+# cmake -D BUILD_DIR=... -D PREFIX=... -D EXPECTED=list.txt -D "PROGRAMS=a;b"
+#       -P check_install.cmake
 # Installs the build into PREFIX and fails unless exactly the listed files
-# arrived and the installed programs run.
+# arrived (a line "FILE PROGRAM" only when PROGRAM is among the built PROGRAMS)
+# and the installed companions run.
+cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
                 RESULT_VARIABLE status OUTPUT_QUIET)
@@ -9,7 +12,17 @@ if(NOT status EQUAL 0)
 endif()
 file(GLOB_RECURSE found LIST_DIRECTORIES false RELATIVE ${PREFIX} ${PREFIX}/*)
 list(SORT found)
-file(STRINGS ${EXPECTED} expected)
+file(STRINGS ${EXPECTED} lines REGEX "^[^#]")
+set(expected "")
+foreach(line ${lines})
+  if(line MATCHES "^([^ ]+) +([^ ]+)$")
+    if(CMAKE_MATCH_2 IN_LIST PROGRAMS)
+      list(APPEND expected ${CMAKE_MATCH_1})
+    endif()
+  else()
+    list(APPEND expected ${line})
+  endif()
+endforeach()
 list(SORT expected)
 if(NOT found STREQUAL expected)
   string(REPLACE ";" "\n  " found "${found}")

@@ -1,5 +1,6 @@
 # cmake -D GROFF=groff -D "PAGES=a.1;b.1" -P check_man_pages.cmake
 # Every page must format with all warnings on and print nothing.
+cmake_minimum_required(VERSION 3.25)
 foreach(page ${PAGES})
   execute_process(COMMAND ${GROFF} -ww -z -man ${page} RESULT_VARIABLE status
                   OUTPUT_VARIABLE out ERROR_VARIABLE err)

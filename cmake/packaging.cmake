@@ -1,29 +1,34 @@
 # Installing and packaging: the programs into bin/, their manual pages into
 # share/man/man1/, the README into share/doc/tilvex/ and the bash completions
 # of the companions; CPack makes a Debian package and a .tar.gz of the same
-# files. The files an installation must hold are listed in
+# files. The files an installation must hold are listed by hand in
 # cmake/installed_files.txt, which the install check and the package check
 # both read.
 include(GNUInstallDirs)
 
-foreach(program tilvex tilvex-codec tilvex-demo tilvex-gfx)
-  if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Each program with its manual page and, for the companions, its bash
+# completion; tilvex-gfx only where it is built (it needs libpng).
+set(tilvex_programs tilvex tilvex-codec tilvex-demo tilvex-gfx)
+set(tilvex_built_programs "")
+set(tilvex_configured_man_pages "")
+foreach(program ${tilvex_programs})
+  if(NOT TARGET ${program})
+    continue()
+  endif()
+  list(APPEND tilvex_built_programs ${program})
+  install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The manual pages carry the project version.
+  set(page ${PROJECT_SOURCE_DIR}/man/${program}.1)
+  if(EXISTS ${page})
+    configure_file(${page} ${PROJECT_BINARY_DIR}/man/${program}.1 @ONLY)
+    list(APPEND tilvex_configured_man_pages ${PROJECT_BINARY_DIR}/man/${program}.1)
+  endif()
+  if(EXISTS ${PROJECT_SOURCE_DIR}/completion/${program})
+    install(FILES ${PROJECT_SOURCE_DIR}/completion/${program}
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
   endif()
 endforeach()
-
-# The manual pages carry the project version.
-file(GLOB tilvex_man_pages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/*.1)
-set(tilvex_configured_man_pages "")
-foreach(page ${tilvex_man_pages})
-  get_filename_component(name ${page} NAME)
-  configure_file(${page} ${PROJECT_BINARY_DIR}/man/${name} @ONLY)
-  list(APPEND tilvex_configured_man_pages ${PROJECT_BINARY_DIR}/man/${name})
-endforeach()
 install(FILES ${tilvex_configured_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-
-file(GLOB tilvex_completions CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/completion/tilvex-*)
-install(FILES ${tilvex_completions} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_PACKAGE_NAME tilvex)
@@ -45,6 +50,7 @@ if(TILVEX_TESTS AND NOT TILVEX_FUZZ)
            COMMAND ${CMAKE_COMMAND} -D BUILD_DIR=${PROJECT_BINARY_DIR}
                    -D PREFIX=${PROJECT_BINARY_DIR}/install-check
                    -D EXPECTED=${PROJECT_SOURCE_DIR}/cmake/installed_files.txt
+                   "-D PROGRAMS=${tilvex_built_programs}"
                    -P ${PROJECT_SOURCE_DIR}/cmake/check_install.cmake)
   # The manual pages must format without a single warning (groff is
   # required with the tests, see requirements.cmake).
