@@ -52,6 +52,16 @@ if(TILVEX_TESTS AND NOT TILVEX_FUZZ)
                    -D EXPECTED=${PROJECT_SOURCE_DIR}/cmake/installed_files.txt
                    "-D PROGRAMS=${tilvex_built_programs}"
                    -P ${PROJECT_SOURCE_DIR}/cmake/check_install.cmake)
+  # Each completion loads and offers --help for "PROGRAM --h".
+  add_test(NAME bash_completions
+           COMMAND bash -c [=[
+             for file in "$0"/tilvex-*; do
+               source "$file" || exit 1
+               name=${file##*/}
+               COMP_WORDS=("$name" --h) COMP_CWORD=1 COMPREPLY=()
+               "_${name//-/_}" && [[ " ${COMPREPLY[*]} " == *" --help "* ]] || {
+                 echo "$name: no --help among: ${COMPREPLY[*]}"; exit 1; }
+             done]=] ${PROJECT_SOURCE_DIR}/completion)
   # The manual pages must format without a single warning (groff is
   # required with the tests, see requirements.cmake).
   add_test(NAME man_pages_lint
