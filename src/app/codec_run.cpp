@@ -16,7 +16,6 @@
 #include "common/resources.h"
 #include "common/types.h"
 #include "common/version.h"
-#include "rom/image.h"
 
 namespace tilvex {
 
@@ -63,7 +62,7 @@ int compress(const CodecRequest& request, std::FILE* out, std::FILE* err) {
   std::vector<std::uint8_t> stream(kOutputLimit);
   std::uint32_t length;
   if (request.format == kFormat1) {
-    length = format1_encode(source, stream.data(), size, kOutputLimit);
+    length = format1_encode(source, size, stream.data(), kOutputLimit).produced;
   } else {
     const std::string name = input_label(request.input);
     if (size % kTileRowBytes != 0) {
@@ -76,7 +75,7 @@ int compress(const CodecRequest& request, std::FILE* out, std::FILE* err) {
       return fail(err, name + " has " + hex(size) + " bytes, but " + hex(rows) +
                            " tile rows take " + hex(rows * kTileRowBytes) + " bytes");
     }
-    length = format15_encode(source, stream.data(), size, kOutputLimit, rows);
+    length = format15_encode(source, size, stream.data(), kOutputLimit, rows).produced;
   }
   if (length == 0 || length > kOutputLimit) {
     return fail(err, "the format " + std::to_string(request.format) + " encoder refused " +
@@ -92,34 +91,16 @@ int compress(const CodecRequest& request, std::FILE* out, std::FILE* err) {
   return kCodecExitOk;
 }
 
-struct Decoded {
-  std::uint32_t size = 0;      // bytes produced; 0 with failed
-  std::uint32_t end = 0;       // offset in the window just past the stream
-  std::uint64_t overread = 0;  // bytes the stream needed past the window
-  bool failed = false;
-};
-
-// Decodes the stream at the start of window into plain.
-Decoded decode_window(const CodecRequest& request, const std::vector<std::uint8_t>& window,
-                      std::uint8_t* plain) {
-  RomImage image;
-  image.size = static_cast<std::uint32_t>(window.size());
-  image.data = allocate_bytes(window.size());
-  Decoded result;
-  if (!image.data) {
-    result.failed = true;
-    return result;
-  }
-  if (!window.empty()) std::memcpy(image.data.get(), window.data(), window.size());
-  if (request.format == kFormat1) {
-    result.size = format1_decode(&image, plain, 0, kOutputLimit, &result.end);
-    result.failed = result.size == 0 && result.end == 0;
-  } else {
-    result.size = format15_decode(&image, plain, 0, kOutputLimit, request.tile_rows, &result.end);
-    result.failed = result.size == 0;
-  }
-  if (result.end > image.size) result.overread = result.end - image.size;
-  return result;
+// Decodes the stream at the start of window into plain. Bytes past the
+// window read as 0; overread says how many the stream needed beyond it.
+DecodeResult decode_window(const CodecRequest& request, const std::vector<std::uint8_t>& window,
+                           std::uint8_t* plain) {
+  const std::uint8_t none = 0;
+  const std::uint8_t* input = window.empty() ? &none : window.data();
+  const auto size = static_cast<std::uint32_t>(window.size());
+  return request.format == kFormat1
+             ? format1_decode(input, size, 0, plain, kOutputLimit)
+             : format15_decode(input, size, 0, plain, kOutputLimit, request.tile_rows);
 }
 
 int decompress(const CodecRequest& request, std::FILE* out, std::FILE* err) {
@@ -136,7 +117,7 @@ int decompress(const CodecRequest& request, std::FILE* out, std::FILE* err) {
   std::vector<std::uint8_t> window;
   std::vector<std::uint8_t> plain(kOutputLimit);
   std::size_t want = kFirstWindow;
-  Decoded decoded;
+  DecodeResult decoded;
   for (;;) {
     if (!read_input(&input, want - window.size(), &window, &problem)) return fail(err, problem);
     decoded = decode_window(request, window, plain.data());
@@ -149,19 +130,20 @@ int decompress(const CodecRequest& request, std::FILE* out, std::FILE* err) {
     return fail(err, "stream ends past the end of " + input_label(request.input) + " (needs " +
                          hex(decoded.overread) + " more bytes)");
   }
-  if (decoded.failed) {
+  if (decoded.status == CodecStatus::out_of_memory) return fail(err, "not enough memory to decode");
+  if (decoded.status != CodecStatus::ok) {
     return fail(err,
                 "the stream at " + hex(request.offset) + " of " + input_label(request.input) +
                     " does not decode as format " + std::to_string(request.format) +
                     (request.format == kFormat15 ? " with " + hex(request.tile_rows) + " tile rows"
                                                  : std::string()));
   }
-  const std::uint32_t size = std::min(decoded.size, kOutputLimit);
+  const std::uint32_t size = std::min(decoded.produced, kOutputLimit);
   if (!write_output(request.output, plain.data(), size, out, &problem)) return fail(err, problem);
   if (!request.quiet) {
     std::fprintf(report_stream(request, out, err),
                  "input %s bytes, output %s bytes, stream end %s\n", hex(input_size).c_str(),
-                 hex(decoded.size).c_str(),
+                 hex(decoded.produced).c_str(),
                  hex(std::uint64_t{request.offset} + decoded.end).c_str());
   }
   return kCodecExitOk;
