@@ -35,7 +35,7 @@ TEST(GfxCli, ParsesArgumentsAndNamesTheFaultyOption) {
   } cases[] = {
       {{"list"}, kGfxExitOk, "2/0/16"},
       {{"list", "cart.smc", "--json"}, kGfxExitOk, "2/0/16"},
-      {{"export", "all.bin", "dir", "--palette", "p.pal", "--row", "15", "--columns", "256"},
+      {{"export", "all.bin", "dir", "--palette", "p.pal", "--row", "F", "--columns", "0x100"},
        kGfxExitOk,
        "3/15/256"},
       {{"import", "dir", "-", "-q"}, kGfxExitUsage, "standard output"},
@@ -46,9 +46,9 @@ TEST(GfxCli, ParsesArgumentsAndNamesTheFaultyOption) {
       {{"list", "a", "b"}, kGfxExitUsage, "at most one"},
       {{"export", "all.bin"}, kGfxExitUsage, "GRAPHICS and DIR"},
       {{"export", "a", "b", "--columns", "0"}, kGfxExitUsage, "--columns '0'"},
-      {{"export", "a", "b", "--columns", "0x10"}, kGfxExitUsage, "--columns '0x10'"},
-      {{"export", "a", "b", "--columns", "257"}, kGfxExitUsage, "--columns '257'"},
-      {{"export", "a", "b", "--palette", "p", "--row", "16"}, kGfxExitUsage, "--row '16'"},
+      {{"export", "a", "b", "--columns", "1g"}, kGfxExitUsage, "--columns '1g'"},
+      {{"export", "a", "b", "--columns", "101"}, kGfxExitUsage, "--columns '101'"},
+      {{"export", "a", "b", "--palette", "p", "--row", "10"}, kGfxExitUsage, "--row '10'"},
       {{"export", "a", "b", "--palette", "p", "--row", "-1"}, kGfxExitUsage, "--row '-1'"},
       {{"export", "a", "b", "--row", "1"}, kGfxExitUsage, "--row needs --palette"},
       {{"import", "a", "b", "--columns", "8"}, kGfxExitUsage, "--columns applies"},
@@ -83,7 +83,7 @@ TEST(GfxCli, AnswersHelpVersionAndUsageErrorsAsCompanionsDo) {
     const char* text;
   } cases[] = {
       {{"--help"}, 0, "usage: tilvex-gfx list"},
-      {{"--version"}, 0, "tilvex-gfx 1."},
+      {{"--version"}, 0, "tilvex-gfx (tilvex) 1."},
       {{"export", "a"}, 2, "Run 'tilvex-gfx --help' for usage."},
   };
   for (const auto& c : cases) {

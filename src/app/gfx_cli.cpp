@@ -7,13 +7,11 @@
 #include <vector>
 
 #include "app/gfx_list.h"
+#include "common/hex.h"
+#include "common/version.h"
 #include "gfx/convert.h"
 #include "gfx/palette.h"
 #include "gfx/picture.h"
-
-#ifndef TILVEX_VERSION
-#define TILVEX_VERSION "unknown"
-#endif
 
 namespace tilvex {
 
@@ -31,8 +29,8 @@ const char* const kGfxUsageText =
     "export  GRAPHICS is a combined graphics file (\"-\": standard input) or a\n"
     "        folder of GFX000.bin to GFX1D8.bin. Writes DIR/GFX000.png to\n"
     "        DIR/GFX1D8.png, indexed PNGs of 4 bits whose pixels are the colour\n"
-    "        indices of the tiles, --columns tiles to a row (decimal 1 to 256,\n"
-    "        default 16), and DIR/sheet.png with every structure and its number.\n"
+    "        indices of the tiles, --columns tiles to a row (hexadecimal 1 to\n"
+    "        0x100, default 0x10), and DIR/sheet.png with every structure and its number.\n"
     "import  reads every DIR/GFX%03X.png present back into GRAPHICS (a combined\n"
     "        file, replaced as a whole, or a folder of per-structure files). An\n"
     "        indexed PNG gives its indices; a grey, RGB or RGBA one is matched\n"
@@ -42,8 +40,8 @@ const char* const kGfxUsageText =
     "--palette FILE  32-byte SNES colours, 512-byte SNES colour memory, JASC-PAL,\n"
     "                GIMP .gpl, Adobe .act, raw RGB triplets (.pal) or a PNG with\n"
     "                a palette; without it a grey ramp (0 black, 15 white)\n"
-    "--row N         which 16 colours of a larger palette (decimal 0 to 15,\n"
-    "                default 0)\n"
+    "--row N         which 16 colours of a larger palette (hexadecimal 0 to\n"
+    "                F, default 0)\n"
     "-q, --quiet     no report line on success\n"
     "\n"
     "Exit status: 0 done, 1 failed, 2 usage error.\n";
@@ -55,15 +53,11 @@ int usage(std::string* problem, std::string text) {
   return kGfxExitUsage;
 }
 
-// A decimal number from low to high, digits only.
-bool parse_decimal(const char* text, std::uint32_t low, std::uint32_t high, std::uint32_t* value) {
-  if (*text == '\0' || std::strlen(text) > 9) return false;
+// A number as every companion reads it (hexadecimal, optional 0x, at most 32
+// bits), within low to high.
+bool parse_number(const char* text, std::uint32_t low, std::uint32_t high, std::uint32_t* value) {
   std::uint32_t v = 0;
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c < '0' || *c > '9') return false;
-    v = v * 10 + static_cast<std::uint32_t>(*c - '0');
-  }
-  if (v < low || v > high) return false;
+  if (!parse_hex_argument(text, &v) || v < low || v > high) return false;
   *value = v;
   return true;
 }
@@ -180,11 +174,12 @@ int parse_gfx_arguments(int argc, const char* const* argv, GfxRequest* request,
     return usage(problem, "--columns applies to export only");
   if (row != nullptr && palette == nullptr) return usage(problem, "--row needs --palette");
   if (palette != nullptr) request->palette = palette;
-  if (row != nullptr && !parse_decimal(row, 0, 15, &request->row))
-    return usage(problem, "--row '" + std::string(row) + "' is not a decimal number from 0 to 15");
-  if (columns != nullptr && !parse_decimal(columns, 1, kMostColumns, &request->columns)) {
+  if (row != nullptr && !parse_number(row, 0, 15, &request->row))
     return usage(problem,
-                 "--columns '" + std::string(columns) + "' is not a decimal number from 1 to 256");
+                 "--row '" + std::string(row) + "' is not a hexadecimal number from 0 to F");
+  if (columns != nullptr && !parse_number(columns, 1, kMostColumns, &request->columns)) {
+    return usage(problem, "--columns '" + std::string(columns) +
+                              "' is not a hexadecimal number from 1 to 0x100");
   }
   return kGfxExitOk;
 }
@@ -199,7 +194,7 @@ int run_gfx_request(const GfxRequest& request, std::FILE* out, std::FILE* err) {
       case GfxCommand::Import:
         return run_import(request, out, err);
       case GfxCommand::Version:
-        std::fprintf(out, "tilvex-gfx %s\n", TILVEX_VERSION);
+        print_version(out, "tilvex-gfx");
         return kGfxExitOk;
       case GfxCommand::Help:
         break;
