@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -228,7 +229,8 @@ void format15_examples(SeedFolder& decode, SeedFolder& roundtrip) {
 }
 
 // The demo cartridge's compressed structures: each stream as it stands, cut
-// short and with a bit flipped, and each plain structure for the round trips.
+// within its first half and with a bit flipped, and each plain structure for
+// the round trips.
 bool demo_structures(const Bytes& cartridge, std::uint32_t seed, SeedFolder* folders) {
   using namespace tilvex;
   if (cartridge.size() < kPointerTableOffset + 3 * kStructureCount) return false;
@@ -280,7 +282,7 @@ int main(int argc, char** argv) {
   }
   std::ifstream file(argv[1], std::ios::binary);
   const Bytes cartridge{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  const std::uint32_t seed = static_cast<std::uint32_t>(std::stoul(argv[2]));
+  const std::uint32_t seed = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
   const fs::path root = argv[3];
   SeedFolder folders[] = {{root, "fuzz_format1_decode"},
                           {root, "fuzz_format1_roundtrip"},
