@@ -33,14 +33,14 @@ done
 # The first -object is the binary; the others add theirs. Every target has its
 # own LLVMFuzzerTestOneInput, which llvm-cov reports as mismatched data.
 args=(-instr-profile="$out/corpus.profdata" "${objects[@]:1}")
-quiet() { "$@" 2> >(grep -v 'mismatched data' >&2); }
+quiet() { "$@" 2> >(grep -v -e 'mismatched data' -e $'^\e\\[0m$' >&2); }
 quiet "$cov" report "${args[@]}" -use-color=false -show-branch-summary "${sources[@]}"
 quiet "$cov" show "${args[@]}" -format=html -show-branches=count -output-dir=build/coverage/html \
   "${sources[@]}" >/dev/null
 
 echo
 echo "Not reached by the corpora (file:lines, file:line branch N):"
-quiet "$cov" export "${args[@]}" -format=lcov "${sources[@]}" | awk -F'[:,]' '
+quiet "$cov" export "${args[@]}" -use-color=false -format=lcov "${sources[@]}" | awk -F'[:,]' '
   function flush() {
     if (first) print file ":" first (last > first ? "-" last : "") " lines"
     first = 0
