@@ -139,7 +139,7 @@ TEST(CodecEntry, LeavesTheImagePositionWhereTheStreamEnded) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     testing::write_file(dir.file("image.bin"), c.image);
-    ASSERT_TRUE(rom_open(dir.file("image.bin").c_str(), kRomFixedSize | kRomLoadWhole, 0));
+    ASSERT_TRUE(rom_open(dir.file("image.bin").c_str(), 0, 0));
     rom_handle()->position = 0x1234567;
     std::vector<std::uint8_t> destination(0x10000);
     std::uint32_t end = 0;
