@@ -252,8 +252,8 @@ void PrintTo(const RefusalCase& c, std::ostream* out) { *out << c.name; }
 class CommandLine : public ::testing::TestWithParam<RefusalCase> {};
 
 // The working directory holds game.smc (a file identification refuses, since
-// all that matters here is whether it is reached), a hard link to it, and a
-// directory.
+// all that matters here is whether it is reached), a hard link to it, a
+// directory and a FIFO. No refusal may wait for anything but the key.
 TEST_P(CommandLine, RefusesAndWaits) {
   const RefusalCase& c = GetParam();
   testing::TempDir dir;
@@ -261,8 +261,12 @@ TEST_P(CommandLine, RefusesAndWaits) {
   testing::write_file(dir.file("game.smc"), content);
   ASSERT_EQ(::link(dir.file("game.smc").c_str(), dir.file("linked.smc").c_str()), 0);
   ASSERT_EQ(::mkdir(dir.file("folder").c_str(), 0755), 0);
+  ASSERT_EQ(::mkfifo(dir.file("pipe.smc").c_str(), 0644), 0);
 
-  testing::ProcessResult run = testing::run_process(TILVEX_EXE, c.args, dir.path().string());
+  testing::Restrictions limits;
+  limits.seconds = 30;
+  testing::ProcessResult run =
+      testing::run_process(TILVEX_EXE, c.args, dir.path().string(), limits);
   EXPECT_EQ(run.output, std::string(kBanner) + c.message + kPrompt);
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(testing::read_file(dir.file("game.smc")), content);
@@ -295,12 +299,28 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"HardLink", {"1", "120200", "game.smc", "linked.smc"}, kIdentical},
         RefusalCase{"SameMissingName", {"0", "new.smc", "new.smc"}, kIdentical},
         RefusalCase{"CaseDiffers", {"0", "game.smc", "GAME.smc"}, kNoHeader},
-        RefusalCase{
-            "MissingCartridge", {"0", "missing.smc"}, "Unable to open the ROM: missing.smc\n"},
-        // A directory can be opened for reading but never for writing.
-        RefusalCase{
-            "DirectoryForInsertion", {"1", "120200", "folder"}, "Unable to open the ROM: folder\n"},
-        RefusalCase{"DirectoryForExtraction", {"0", "folder"}, kNoHeader}),
+        // Unopenable cartridges: the system's reason follows on the error
+        // stream. Only a regular file is a cartridge, and a FIFO is refused
+        // without waiting for a writer.
+        RefusalCase{"MissingCartridge",
+                    {"0", "missing.smc"},
+                    "Unable to open the ROM: missing.smc\n"
+                    "tilvex: missing.smc: No such file or directory\n"},
+        RefusalCase{"DirectoryForInsertion",
+                    {"1", "120200", "folder"},
+                    "Unable to open the ROM: folder\ntilvex: folder: Is a directory\n"},
+        RefusalCase{"DirectoryForExtraction",
+                    {"0", "folder"},
+                    "Unable to open the ROM: folder\ntilvex: folder: not a regular file\n"},
+        RefusalCase{"FifoForExtraction",
+                    {"0", "pipe.smc", "gfx.bin"},
+                    "Unable to open the ROM: pipe.smc\ntilvex: pipe.smc: not a regular file\n"},
+        RefusalCase{"FifoForInsertion",
+                    {"1", "120200", "pipe.smc"},
+                    "Unable to open the ROM: pipe.smc\ntilvex: pipe.smc: not a regular file\n"},
+        RefusalCase{"Device",
+                    {"0", "/dev/zero"},
+                    "Unable to open the ROM: /dev/zero\ntilvex: /dev/zero: not a regular file\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- the run after a cartridge is accepted -------------------------------

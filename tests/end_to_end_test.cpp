@@ -93,7 +93,8 @@ TEST(EndToEnd, ExtractInsertExtractInEveryInsertionMode) {
 // Per-structure files as a person leaves them after editing: one missing, one
 // a directory, one far too big, a bitmap of 0x9000 bytes, format 15 files too
 // short and too long, format 1 files of other sizes. The odd ones are
-// reported in index order, and all come back out as they went in.
+// reported in index order, the reasons for the missing ones after them on
+// the error stream, and all come back out as they went in.
 TEST(EndToEnd, PerStructureFilesOfEveryShape) {
   TempDir dir;
   write_file(dir.file("demo.smc"), testing::demo_cartridge());
@@ -142,6 +143,8 @@ TEST(EndToEnd, PerStructureFilesOfEveryShape) {
                                  "Couldn't open file GFX000.bin, using blank...\n"
                                  "Size of structure 0x001 way too big, truncating...\n"
                                  "Couldn't open file GFX002.bin, using blank...\n"
+                                 "tilvex: GFX000.bin: No such file or directory\n"
+                                 "tilvex: GFX002.bin: Is a directory\n"
                                  "Done!\n"),
             std::string::npos)
       << inserted.output;

@@ -160,21 +160,26 @@ TEST_F(Extraction, DamagedCartridgeIntoCombinedFile) {
 
 // Per-structure files in the working directory, which also holds the
 // cartridge under the name GFX010.bin and a directory named GFX005.bin: both
-// are skipped, and the cartridge is not touched.
+// are skipped, the run fails for the missing files, and the cartridge is not
+// touched.
 TEST_F(Extraction, DamagedCartridgeIntoPerStructureFiles) {
   const DamagedCartridge damaged = damaged_cartridge();
   write_file(dir_.file("GFX010.bin"), damaged.image);
   fs::create_directory(dir_.path() / "GFX005.bin");
   const testing::ProcessResult run =
       testing::run_process(TILVEX_EXE, {"0", "GFX010.bin"}, dir_.path());
-  EXPECT_EQ(run.exit_status, 0) << run.output;
+  EXPECT_EQ(run.exit_status, 1) << run.output;
 
   // Messages come in index order, the skipped files among them, and no
   // padding or truncation: each file takes the size its structure decoded to.
+  // The reasons follow on the error stream.
   std::string messages =
       "Couldn't open file GFX005.bin, skipping...\n"
       "Couldn't open file GFX010.bin, skipping...\n";
   for (const Damage& damage : damaged.damages) messages += damage.message;
+  messages +=
+      "tilvex: GFX005.bin: Is a directory\n"
+      "tilvex: GFX010.bin: it is the cartridge file\n";
   EXPECT_NE(run.output.find("Decompressing...\n" + messages + "Done!\n"), std::string::npos)
       << run.output;
 
@@ -235,7 +240,9 @@ TEST(ExtractionProcess, FullDiskFailsTheRun) {
   const testing::ProcessResult run =
       testing::run_process(TILVEX_EXE, {"0", "demo.smc", "/dev/full"}, dir.path());
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_NE(run.output.find("Couldn't write file /dev/full!\nFailed!\n"), std::string::npos)
+  EXPECT_NE(run.output.find("Couldn't write file /dev/full!\n"
+                            "tilvex: /dev/full: No space left on device\nFailed!\n"),
+            std::string::npos)
       << run.output;
 }
 

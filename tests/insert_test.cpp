@@ -258,6 +258,33 @@ TEST_F(LargeCartridgeInsertion, StartPastTheFreeRegionFillsOnAndErasesNothing) {
   EXPECT_TRUE(extract_image() == read_file(graphics_));
 }
 
+class HugeCartridgeInsertion : public Insertion {
+ protected:
+  HugeCartridgeInsertion() { cartridge_size_ = 0x800200; }
+};
+
+// A pointer leads only to offsets below 0x400200. The last structure may start
+// just below and run past it (extraction then finds everything where it
+// was put), but no structure may start at or past it.
+TEST_F(HugeCartridgeInsertion, NoStructureStartsBeyondThePointersReach) {
+  constexpr std::uint32_t kReach = 0x400200;
+  std::string output;
+  ASSERT_EQ(insert(kStart, 0x11, &output), 1);
+  const std::uint32_t total = ending_ - kStart;
+  const std::uint32_t last = ending_ - testing::pointer_target(testing::image_bytes(), 0x1D8);
+  rom_close();
+  const std::uint32_t straddling = kReach - total + last - 1;
+  const std::string no_room = "Not enough room left in ROM for structure 0x";
+  expect_room_cases({
+      {straddling, 1, "", straddling + total},
+      {straddling + 1, 0, no_room + "1D8!\n"},
+      {kReach, 0, no_room + "000!\n"},
+      {0x500200, 0, no_room + "000!\n"},
+  });
+  ASSERT_EQ(insert(straddling, 0x11, &output), 1);
+  EXPECT_TRUE(extract_image() == read_file(graphics_));
+}
+
 // A combined file cut inside structure 0x11E, and one cut exactly where it
 // starts: that structure is padded, every one that starts later is blank.
 TEST_F(Insertion, ShortCombinedFileIsPaddedWithBlanks) {

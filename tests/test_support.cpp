@@ -82,6 +82,7 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(125);
     }
     std::signal(SIGXFSZ, SIG_DFL);
+    if (restrictions.seconds != 0) ::alarm(restrictions.seconds);  // kept across exec
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));

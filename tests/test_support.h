@@ -41,6 +41,7 @@ struct ProcessResult {
 struct Restrictions {
   std::uint64_t file_size_limit = 0;  // RLIMIT_FSIZE in bytes; 0: none
   bool as_nobody = false;             // drop to user and group 65534 when running as root
+  unsigned seconds = 0;               // killed by SIGALRM after this long; 0: no limit
 };
 
 // Runs program with args in directory cwd, standard input from /dev/null.

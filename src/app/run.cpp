@@ -5,19 +5,24 @@
 // extraction or insertion, saves the cartridge only after a successful
 // insertion, closes the image and waits for a key unless the mode word asks
 // it not to after a success.
+//
+// The cartridge is opened once: identification reads that open file, the
+// image store loads it and a save replaces exactly it, so a file swapped in
+// under the name meanwhile is never changed. An insertion holds an advisory
+// lock on it until the image is closed. Where the system says why something
+// failed, its words follow the message as one line on the error stream.
 #include "app/run.h"
-
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "app/identify.h"
 #include "app/wait.h"
 #include "common/hex.h"
 #include "common/resources.h"
-#include "common/same_file.h"
+#include "platform/files.h"
 #include "rom/image.h"
 #include "transfer/catalogue.h"
 #include "transfer/extract.h"
@@ -45,17 +50,37 @@ void print_usage(std::FILE* out) {
   std::fprintf(out, "         tilvex 1 120200 qreach.smc AllGFX.bin\n");
 }
 
-std::uint32_t file_size_of(std::FILE* stream) {
-  struct stat status;
-  if (::fstat(::fileno(stream), &status) != 0 || status.st_size < 0) return 0;
+std::uint32_t cartridge_size_of(const platform::OpenFile& file) {
   // A file too long for 32 bits is not the cartridge; keep it from wrapping
   // round to a size that looks right.
-  if (static_cast<unsigned long long>(status.st_size) > std::numeric_limits<std::uint32_t>::max())
+  if (file.size() > std::numeric_limits<std::uint32_t>::max())
     return std::numeric_limits<std::uint32_t>::max();
-  return static_cast<std::uint32_t>(status.st_size);
+  return static_cast<std::uint32_t>(file.size());
+}
+
+// Control characters would break the one line; they show as '?'.
+std::string one_line(const std::string& text) {
+  std::string line = text;
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return line;
+}
+
+void print_problems(std::FILE* out, std::FILE* errors, const FileProblems& problems) {
+  for (const FileProblem& problem : problems)
+    print_reason(out, errors, problem.name, problem.reason);
 }
 
 }  // namespace
+
+void print_reason(std::FILE* out, std::FILE* errors, const std::string& name,
+                  const std::string& reason) {
+  std::fflush(out);
+  std::fprintf(errors, "tilvex: %s: %s\n", one_line(name).c_str(),
+               reason.empty() ? "unknown error" : one_line(reason).c_str());
+  std::fflush(errors);
+}
 
 void print_ending_report(std::uint32_t ending, std::FILE* out) {
   if (free_region_start < ending && ending <= free_region_end) {
@@ -76,7 +101,8 @@ std::size_t strip_quotes(std::string* name) {
   return kept + 1;
 }
 
-int parse_arguments(int argc, char** argv, RunSettings* settings, std::FILE* out) {
+int parse_arguments(int argc, char** argv, RunSettings* settings, std::FILE* out,
+                    std::FILE* errors) {
   RunSettings& run = *settings;
   run = RunSettings{};
   std::fprintf(out, "%s", kBanner);
@@ -124,25 +150,36 @@ int parse_arguments(int argc, char** argv, RunSettings* settings, std::FILE* out
   strip_quotes(&run.rom_name);
   if (run.graphics_name) strip_quotes(&*run.graphics_name);
 
-  if (run.graphics_name && (*run.graphics_name == run.rom_name ||
-                            same_existing_file(run.graphics_name->c_str(), run.rom_name.c_str()))) {
+  if (run.graphics_name &&
+      (*run.graphics_name == run.rom_name ||
+       platform::same_file(run.graphics_name->c_str(), run.rom_name.c_str()))) {
     std::fprintf(out, "File names are identical... bad idea!\n");
     return 0;
   }
 
+  // Opened without waiting (a FIFO would block) and only as a regular file;
+  // an insertion locks it before anything else, so a second one at the same
+  // time is refused here.
   const char* rom_name = run.rom_name.c_str();
-  {
-    FilePtr stream(std::fopen(rom_name, insertion ? "r+b" : "rb"));
-    if (!stream) {
-      std::fprintf(out, "Unable to open the ROM: %s\n", rom_name);
-      return 0;
-    }
-    run.cartridge_size = file_size_of(stream.get());
-    if (identify_rom(stream.get(), run.cartridge_size, out) == 0) return 0;
+  const auto access = insertion ? platform::FileAccess::ReadWrite : platform::FileAccess::ReadOnly;
+  platform::OpenFile cartridge;
+  std::string reason;
+  FilePtr stream;
+  if (!platform::open_existing_file(rom_name, access, &cartridge, &reason) ||
+      (insertion && !platform::lock_file(cartridge, &reason)) ||
+      !(stream = FilePtr(platform::stream_of(cartridge, &reason)))) {
+    std::fprintf(out, "Unable to open the ROM: %s\n", rom_name);
+    print_reason(out, errors, rom_name, reason);
+    return 0;
   }
+  run.cartridge_size = cartridge_size_of(cartridge);
+  const int identified = identify_rom(stream.get(), run.cartridge_size, out);
+  stream.reset();
+  if (identified == 0) return 0;
 
-  if (rom_open(rom_name, run.run_mode & kModeInsert, 0) == nullptr) {
+  if (rom_open_file(std::move(cartridge), run.run_mode & kModeInsert, 0, &reason) == nullptr) {
     std::fprintf(out, "Could not open file %s\n", rom_name);
+    print_reason(out, errors, rom_name, reason);
     return 0;
   }
   return 1;
@@ -151,23 +188,33 @@ int parse_arguments(int argc, char** argv, RunSettings* settings, std::FILE* out
 int run_program(int argc, char** argv) {
   RunSettings settings;
   std::FILE* out = stdout;
+  std::FILE* errors = stderr;
   bool succeeded = false;
-  if (parse_arguments(argc, argv, &settings, out) != 0) {
+  if (parse_arguments(argc, argv, &settings, out, errors) != 0) {
     if ((settings.run_mode & kModeInsert) == 0) {
       std::fprintf(out, "Decompressing...\n");
       std::fflush(out);
-      succeeded = extract_all(settings.graphics(), settings.rom_name.c_str(), out) != 0;
-      std::fprintf(out, succeeded ? "Done!\n" : "Failed!\n");
+      ExtractReport report;
+      const bool extracted =
+          extract_all(settings.graphics(), settings.rom_name.c_str(), out, &report) != 0;
+      print_problems(out, errors, report.problems);
+      std::fprintf(out, extracted ? "Done!\n" : "Failed!\n");
+      // A per-structure file that could not be written is missing data: the
+      // run says Done! as always, but does not count as a success.
+      succeeded = extracted && report.skipped == 0;
     } else {
       std::fprintf(out, "Recompressing...\n");
       std::fflush(out);
       const InsertResult inserted = insert_all({settings.graphics(), settings.insert_address,
                                                 settings.cartridge_size, settings.run_mode},
                                                out);
+      print_problems(out, errors, inserted.problems);
+      std::string reason;
       if (!inserted.inserted) {
         std::fprintf(out, "Failed!  No changes made to ROM.\n");
-      } else if (rom_save(nullptr) == 0) {
+      } else if (rom_save(nullptr, &reason) == 0) {
         std::fprintf(out, "Unable to save the ROM: %s\n", settings.rom_name.c_str());
+        print_reason(out, errors, settings.rom_name, reason);
         std::fprintf(out, "Failed!  No changes made to ROM.\n");
       } else {
         print_ending_report(inserted.ending, out);

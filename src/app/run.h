@@ -13,9 +13,18 @@ namespace tilvex {
 extern const char* const kBanner;
 
 // Writes the banner to out, reads the command line into settings, identifies
-// the cartridge and loads it into the image store. 1 when the operation can
-// run; 0 when it cannot, the reason written to out.
-int parse_arguments(int argc, char** argv, RunSettings* settings, std::FILE* out);
+// the cartridge and loads it into the image store (an insertion's locked
+// against a second one). 1 when the operation can run; 0 when it cannot, the
+// reason written to out, and the system's words for it, when it has any, to
+// errors.
+int parse_arguments(int argc, char** argv, RunSettings* settings, std::FILE* out,
+                    std::FILE* errors = stderr);
+
+// The system's reason for a failure around the file name, as one line
+// "tilvex: NAME: REASON" on errors, after out is flushed so that it follows
+// the message already written there.
+void print_reason(std::FILE* out, std::FILE* errors, const std::string& name,
+                  const std::string& reason);
 
 // Removes every double quote from a name of up to 260 characters in place.
 // Returns the new length plus one, or 0 when nothing was done (no name, or a

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "platform/memory.h"
@@ -70,6 +71,20 @@ bool open_existing_file(const char* name, FileAccess access, OpenFile* file, std
 // Fails when the file cannot be read completely or memory is short.
 bool read_whole_file(const OpenFile& file, std::uint64_t minimum_length, ByteBuffer* bytes,
                      std::string* reason);
+
+// A read-only standard stream over the open file, through a handle of its
+// own: closing the stream (the caller does) leaves the file open and any lock
+// on it held. Its position is its own business; loads do not depend on it.
+std::FILE* stream_of(const OpenFile& file, std::string* reason);
+
+// The size of the file an open standard stream reads. Fails for a directory
+// (which opens for reading on some systems but yields no bytes).
+bool stream_size(std::FILE* stream, std::uint64_t* size, std::string* reason);
+
+// True when the name leads to nothing yet, or to a file this process may
+// write: a replacement then does not overwrite a file its owner has closed
+// to writing.
+bool writable_or_absent(const char* name, std::string* reason);
 
 // Takes an advisory exclusive lock on the open file without waiting; it holds
 // until the file is closed. Fails when another process or another open of

@@ -6,19 +6,27 @@
 // A structure that cannot be decoded is written as zeros, so one damaged
 // stream never stops the rest. A graphics file that cannot be written, on the
 // other hand, ends extraction at once: going on would report success over
-// missing data. The cartridge file itself is never opened for writing here.
+// missing data. The combined file goes through the platform's replacement
+// (a new file renamed over the old one only after the last structure), so
+// such a failure leaves the user's old file exactly as it was; a device or
+// FIFO given as the combined file is written directly. The cartridge file
+// itself is never opened for writing here.
 #include "transfer/extract.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "codec/codec.h"
 #include "common/resources.h"
-#include "common/same_file.h"
 #include "common/types.h"
 #include "pixel/mode52.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "rom/address.h"
 #include "rom/image.h"
 #include "transfer/catalogue.h"
@@ -27,14 +35,37 @@ namespace tilvex {
 
 namespace {
 
-bool write_at(std::FILE* file, std::uint32_t offset, const std::uint8_t* bytes,
-              std::uint32_t length) {
-  if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) return false;
-  return std::fwrite(bytes, 1, length, file) == length;
+constexpr char kIsTheCartridge[] = "it is the cartridge file";
+
+// The system's words for the error a failed stream call left.
+std::string last_error() { return platform::error_text(errno != 0 ? errno : EIO); }
+
+// Starts the replacement of the combined file, unless the name leads to the
+// cartridge or to a file closed to writing.
+bool begin_combined(platform::FileReplacement* graphics, const char* graphics_name,
+                    const char* rom_name, std::string* reason) {
+  if (rom_name != nullptr && platform::same_file(graphics_name, rom_name)) {
+    *reason = kIsTheCartridge;
+    return false;
+  }
+  return platform::writable_or_absent(graphics_name, reason) &&
+         graphics->begin(graphics_name, reason);
 }
 
-// Closes the file and reports whether everything buffered reached it.
-bool close_checked(FilePtr& file) { return std::fclose(file.release()) == 0; }
+// Writes one per-structure file; false, with the reason, when it could not be
+// written whole (the close included, which flushes it).
+bool write_own_file(FilePtr file, const std::uint8_t* bytes, std::uint32_t size,
+                    std::string* reason) {
+  errno = 0;
+  const bool written = std::fwrite(bytes, 1, size, file.get()) == size;
+  if (!written) *reason = last_error();
+  errno = 0;
+  if (std::fclose(file.release()) != 0) {
+    if (written) *reason = last_error();
+    return false;
+  }
+  return written;
+}
 
 // The cartridge's pointer table, entry i at bytes 3i to 3i + 2.
 using PointerTable = std::array<std::uint8_t, kStructureCount * 3>;
@@ -90,21 +121,20 @@ std::uint32_t load_structure(std::uint8_t* buffer, const PointerTable& table, st
 
 }  // namespace
 
-int extract_all(const char* graphics_name, const char* rom_name, std::FILE* messages) {
+int extract_all(const char* graphics_name, const char* rom_name, std::FILE* messages,
+                ExtractReport* report) {
   const bool combined = graphics_name != nullptr;
+  ExtractReport unused;
+  ExtractReport& outcome = report != nullptr ? *report : unused;
   ByteBuffer buffer = allocate_bytes(kStructureBufferSize);
   if (!buffer) return 0;
 
-  FilePtr graphics;
-  if (combined) {
-    // Creating the combined file empties it; never let that be the cartridge.
-    if (rom_name == nullptr || !same_existing_file(graphics_name, rom_name)) {
-      graphics.reset(std::fopen(graphics_name, "wb"));
-    }
-    if (!graphics) {
-      std::fprintf(messages, "Couldn't open file %s!\n", graphics_name);
-      return 0;
-    }
+  platform::FileReplacement graphics;
+  std::string reason;
+  if (combined && !begin_combined(&graphics, graphics_name, rom_name, &reason)) {
+    std::fprintf(messages, "Couldn't open file %s!\n", graphics_name);
+    note_problem(&outcome.problems, graphics_name, reason);
+    return 0;
   }
 
   PointerTable table;
@@ -135,8 +165,9 @@ int extract_all(const char* graphics_name, const char* rom_name, std::FILE* mess
     }
 
     if (combined) {
-      if (!write_at(graphics.get(), combined_offset(i), buffer.get(), expected)) {
+      if (!graphics.write_at(combined_offset(i), buffer.get(), expected, &reason)) {
         std::fprintf(messages, "Couldn't write file %s!\n", graphics_name);
+        note_problem(&outcome.problems, graphics_name, reason);
         return 0;
       }
       continue;
@@ -145,21 +176,31 @@ int extract_all(const char* graphics_name, const char* rom_name, std::FILE* mess
     char name[16];
     std::snprintf(name, sizeof name, "GFX%03X.bin", i);
     FilePtr file;
-    if (rom_name == nullptr || !same_existing_file(name, rom_name))
+    errno = 0;
+    if (rom_name != nullptr && platform::same_file(name, rom_name)) {
+      reason = kIsTheCartridge;
+    } else {
       file.reset(std::fopen(name, "wb"));
+      if (!file) reason = last_error();
+    }
     if (!file) {
       std::fprintf(messages, "Couldn't open file %s, skipping...\n", name);
+      ++outcome.skipped;
+      note_problem(&outcome.problems, name, reason);
       continue;
     }
-    const bool written = std::fwrite(buffer.get(), 1, size, file.get()) == size;
-    if (!close_checked(file) || !written) {
+    if (!write_own_file(std::move(file), buffer.get(), size, &reason)) {
       std::fprintf(messages, "Couldn't write file %s!\n", name);
+      note_problem(&outcome.problems, name, reason);
       return 0;
     }
   }
 
-  if (combined && !close_checked(graphics)) {
+  // Only now, with every structure written, does the new file take the old
+  // one's place.
+  if (combined && !graphics.commit(&reason)) {
     std::fprintf(messages, "Couldn't write file %s!\n", graphics_name);
+    note_problem(&outcome.problems, graphics_name, reason);
     return 0;
   }
   return 1;

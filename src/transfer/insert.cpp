@@ -10,18 +10,22 @@
 // with 64-bit sums: a start address near 2^32 must not wrap around to a small
 // offset and write there. A structure may not cover the copier header or the
 // pointer table either: the pointers written afterwards would cut into it.
+// Nor may one start where no pointer can lead: a pointer holds 22 bits of
+// offset, so from 0x400200 on the table could only point at the wrong bytes.
 #include "transfer/insert.h"
 
-#include <sys/stat.h>
-
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "codec/codec.h"
 #include "common/resources.h"
 #include "common/types.h"
 #include "pixel/mode52.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "rom/address.h"
 #include "rom/image.h"
 #include "transfer/catalogue.h"
@@ -30,17 +34,28 @@ namespace tilvex {
 
 namespace {
 
-// Size of an open graphics input; false when it has none that can be read
-// (a directory opens for reading on some systems but yields no bytes).
-bool input_size(std::FILE* file, std::uint64_t* size) {
-  struct stat status {};
-  if (::fstat(::fileno(file), &status) != 0 || S_ISDIR(status.st_mode)) return false;
-  *size = status.st_size < 0 ? 0 : static_cast<std::uint64_t>(status.st_size);
-  return true;
+// Opens a graphics input and takes its size; null, with the reason, when it
+// cannot be opened or has no size that can be read (a directory opens for
+// reading on some systems but yields no bytes).
+FilePtr open_input(const char* name, std::uint64_t* size, std::string* reason) {
+  errno = 0;
+  FilePtr file(std::fopen(name, "rb"));
+  if (!file) {
+    *reason = platform::error_text(errno != 0 ? errno : ENOENT);
+  } else if (!platform::stream_size(file.get(), size, reason)) {
+    file.reset();
+  }
+  return file;
+}
+
+// The system's words for the read_at that came back short.
+std::string read_error() {
+  return errno != 0 ? platform::error_text(errno) : std::string("the file ended early");
 }
 
 bool read_at(std::FILE* file, std::uint32_t offset, std::uint8_t* bytes, std::uint32_t length) {
   if (length == 0) return true;
+  errno = 0;
   if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) return false;
   return std::fread(bytes, 1, length, file) == length;
 }
@@ -69,20 +84,24 @@ bool read_from_combined(std::FILE* file, std::uint64_t file_size, std::uint32_t 
 // Structure index from its own file "GFX%03X.bin"; returns its size. A file
 // that cannot be opened or read in full counts as missing: the structure is
 // its expected size of zeros.
-std::uint32_t read_from_own_file(std::uint32_t index, std::uint8_t* buffer, std::FILE* messages) {
+std::uint32_t read_from_own_file(std::uint32_t index, std::uint8_t* buffer, std::FILE* messages,
+                                 FileProblems* problems) {
   char name[16];
   std::snprintf(name, sizeof name, "GFX%03X.bin", index);
-  FilePtr file(std::fopen(name, "rb"));
   std::uint64_t file_size = 0;
-  if (file && input_size(file.get(), &file_size)) {
+  std::string reason;
+  FilePtr file = open_input(name, &file_size, &reason);
+  if (file) {
     std::uint32_t size = static_cast<std::uint32_t>(file_size);
     if (file_size > kStructureBufferSize) {
       std::fprintf(messages, "Size of structure 0x%03X way too big, truncating...\n", index);
       size = kStructureBufferSize;
     }
     if (read_at(file.get(), 0, buffer, size)) return size;
+    reason = read_error();
   }
   std::fprintf(messages, "Couldn't open file %s, using blank...\n", name);
+  note_problem(problems, name, reason);
   std::memset(buffer, 0, structure_sizes[index]);
   return structure_sizes[index];
 }
@@ -135,6 +154,12 @@ bool overlaps_reserved(std::uint64_t start, std::uint64_t end) {
   return false;
 }
 
+// True when a pointer can lead to the offset: the table's addresses hold 22
+// bits of it, and an offset they cannot express would come back as another.
+bool addressable(std::uint32_t offset) {
+  return snes_to_file(file_to_snes(offset, kMap32, 1), kMap32, 1) == offset;
+}
+
 bool write_pointer(std::uint32_t index, std::uint32_t file_offset) {
   const std::uint32_t address = file_to_snes(file_offset, kMap32, 1);
   const std::uint8_t entry[3] = {static_cast<std::uint8_t>(address),
@@ -148,7 +173,8 @@ bool write_pointer(std::uint32_t index, std::uint32_t file_offset) {
 InsertResult insert_all(const InsertRequest& request, std::FILE* messages) {
   const char* graphics_name = request.graphics_name;
   const bool combined = graphics_name != nullptr;
-  InsertResult result{false, request.start};
+  InsertResult result;
+  result.ending = request.start;
 
   ByteBuffer buffer = allocate_bytes(kStructureBufferSize);
   if (!buffer) return result;
@@ -157,10 +183,12 @@ InsertResult insert_all(const InsertRequest& request, std::FILE* messages) {
 
   FilePtr graphics;
   std::uint64_t graphics_size = 0;
+  std::string reason;
   if (combined) {
-    graphics.reset(std::fopen(graphics_name, "rb"));
-    if (!graphics || !input_size(graphics.get(), &graphics_size)) {
+    graphics = open_input(graphics_name, &graphics_size, &reason);
+    if (!graphics) {
       std::fprintf(messages, "Couldn't open file %s!\n", graphics_name);
+      note_problem(&result.problems, graphics_name, reason);
       return result;
     }
   }
@@ -169,11 +197,13 @@ InsertResult insert_all(const InsertRequest& request, std::FILE* messages) {
     std::uint32_t size = structure_sizes[i];
     if (combined) {
       if (!read_from_combined(graphics.get(), graphics_size, i, buffer.get(), messages)) {
+        reason = read_error();
         std::fprintf(messages, "Couldn't open file %s!\n", graphics_name);
+        note_problem(&result.problems, graphics_name, reason);
         return result;
       }
     } else {
-      size = read_from_own_file(i, buffer.get(), messages);
+      size = read_from_own_file(i, buffer.get(), messages, &result.problems);
     }
 
     size = convert_structure(i, buffer.get(), size);
@@ -187,7 +217,7 @@ InsertResult insert_all(const InsertRequest& request, std::FILE* messages) {
     const std::uint64_t end = static_cast<std::uint64_t>(address) + size;
     const bool room = end < request.cartridge_size &&
                       !(address < free_region_end && end > free_region_end) &&
-                      !overlaps_reserved(address, end);
+                      !overlaps_reserved(address, end) && addressable(address);
     // The image refuses or clips a write it cannot hold; that is no room
     // either, never a structure silently cut short.
     if (!room || rom_write_at(buffer.get(), size, address, 1) != 1 || !write_pointer(i, address)) {
@@ -203,7 +233,9 @@ InsertResult insert_all(const InsertRequest& request, std::FILE* messages) {
     rom_erase(address, free_region_end - address);
   }
 
-  return {true, address};
+  result.inserted = true;
+  result.ending = address;
+  return result;
 }
 
 }  // namespace tilvex

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "common/types.h"
+#include "transfer/problems.h"
 
 namespace tilvex {
 
@@ -19,6 +20,7 @@ struct InsertRequest {
 struct InsertResult {
   bool inserted = false;     // all structures are in the image and the pointer table points at them
   std::uint32_t ending = 0;  // file offset just past the last structure; the start on failure
+  FileProblems problems;     // graphics files that could not be opened or read, and why
 };
 
 // Inserts into the cartridge image (which the caller opened writable and

@@ -1,5 +1,6 @@
 // Files on POSIX systems: descriptors opened with O_NONBLOCK and checked with
-// fstat, whole loads with pread, flock for the advisory lock.
+// fstat, whole loads with pread, flock for the advisory lock, standard streams
+// over a duplicated descriptor.
 #include "platform/files.h"
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -147,6 +149,39 @@ bool read_whole_file(const OpenFile& file, std::uint64_t minimum_length, ByteBuf
   std::memset(buffer.get() + file.size(), 0, static_cast<std::size_t>(length - file.size()));
   *bytes = std::move(buffer);
   return true;
+}
+
+std::FILE* stream_of(const OpenFile& file, std::string* reason) {
+  if (!file.is_open()) {
+    fail_code(reason, EBADF);
+    return nullptr;
+  }
+  const int copy = ::fcntl(fd_of(file.native()), F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) {
+    fail_code(reason, errno);
+    return nullptr;
+  }
+  std::FILE* stream = ::fdopen(copy, "rb");
+  if (stream == nullptr) {
+    fail_code(reason, errno);
+    ::close(copy);
+  }
+  return stream;
+}
+
+bool stream_size(std::FILE* stream, std::uint64_t* size, std::string* reason) {
+  struct stat status {};
+  if (stream == nullptr) return fail_code(reason, EBADF);
+  if (::fstat(::fileno(stream), &status) != 0) return fail_code(reason, errno);
+  if (S_ISDIR(status.st_mode)) return fail_code(reason, EISDIR);
+  *size = status.st_size < 0 ? 0 : static_cast<std::uint64_t>(status.st_size);
+  return true;
+}
+
+bool writable_or_absent(const char* name, std::string* reason) {
+  if (name == nullptr) return fail_code(reason, EINVAL);
+  if (::faccessat(AT_FDCWD, name, W_OK, AT_EACCESS) == 0) return true;
+  return errno == ENOENT || fail_code(reason, errno);
 }
 
 bool lock_file(const OpenFile& file, std::string* reason) {
