@@ -114,7 +114,7 @@ TEST(Hardening, FileSizeLimitIsAnOrdinaryWriteFailure) {
        1,
        "File too large",
        {"c.smc", "in.bin"}},
-      {"demo", TILVEX_DEMO_EXE, {"big.smc"}, false, 0x100000, 1, "Couldn't write", {}},
+      {"demo", TILVEX_DEMO_EXE, {"big.smc"}, false, 0x100000, 1, "File too large", {}},
   };
   const Bytes old = {1, 2, 3};
   for (const Case& c : cases) {
