@@ -29,9 +29,10 @@ std::vector<std::uint8_t> read_file(const std::string& path);
 void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 struct ProcessResult {
-  int exit_status = -1;  // exit code, or -1 when the process did not exit normally
-  int signal = 0;        // the signal that killed it, if one did
-  std::string output;    // standard output and standard error, interleaved
+  int exit_status = -1;    // exit code, or -1 when the process did not exit normally
+  int signal = 0;          // the signal that killed it, if one did
+  std::string output;      // standard output and standard error, interleaved, with "\n" line ends
+  std::string raw_output;  // the same as written (on Windows the C library ends lines with CR LF)
 };
 
 // Limits applied in the child before it starts the program.
@@ -40,9 +41,12 @@ struct Restrictions {
   bool as_nobody = false;             // drop to user and group 65534 when running as root
 };
 
-// Runs program with args in directory cwd, standard input from /dev/null.
+// Runs program with args in directory cwd, standard input from the null
+// device. Restrictions are not available on Windows (tests that need them skip
+// there).
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& cwd = ".", const Restrictions& restrictions = {});
+                          const std::filesystem::path& cwd = ".",
+                          const Restrictions& restrictions = {});
 
 // The fields identification checks.
 inline constexpr std::uint32_t kMinimumCartridgeSize = 0x200200;
