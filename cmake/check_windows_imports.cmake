@@ -1,0 +1,38 @@
+# Fails when a program imports a DLL that does not come with Windows itself
+# (a compiler runtime such as libstdc++-6.dll or libwinpthread-1.dll, say), so
+# that each .exe runs on its own. Run as
+#   cmake -DOBJDUMP=... -DPROGRAMS="a.exe;b.exe" -P check_windows_imports.cmake
+set(system_dlls
+    advapi32 bcrypt comctl32 comdlg32 gdi32 kernel32 msvcrt ntdll ole32 oleaut32 shell32
+    shlwapi ucrtbase user32 userenv ws2_32)
+set(failed FALSE)
+foreach(program ${PROGRAMS})
+  execute_process(COMMAND ${OBJDUMP} -p ${program} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(SEND_ERROR "${OBJDUMP} -p ${program} failed")
+    set(failed TRUE)
+    continue()
+  endif()
+  string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${dump}")
+  set(names)
+  foreach(line ${imports})
+    string(REGEX REPLACE "DLL Name: " "" dll "${line}")
+    string(TOLOWER "${dll}" lower)
+    string(REGEX REPLACE "\\.dll$" "" base "${lower}")
+    list(APPEND names ${dll})
+    if(NOT base IN_LIST system_dlls AND NOT base MATCHES "^api-ms-win-")
+      message(SEND_ERROR "${program} needs ${dll}, which Windows does not provide")
+      set(failed TRUE)
+    endif()
+  endforeach()
+  if(NOT names)
+    message(SEND_ERROR "${program}: no imports found (not a Windows program?)")
+    set(failed TRUE)
+  endif()
+  get_filename_component(name ${program} NAME)
+  string(REPLACE ";" ", " names "${names}")
+  message(STATUS "${name}: ${names}")
+endforeach()
+if(failed)
+  message(FATAL_ERROR "a program depends on a DLL from outside Windows")
+endif()
