@@ -68,7 +68,7 @@ class RealConsole : public ::testing::Test {
 
   std::string wait_and_capture() {
     ::testing::internal::CaptureStdout();
-    wait_for_exit_key();
+    wait_for_key_or_click(0, kPrompt.c_str());
     return ::testing::internal::GetCapturedStdout();
   }
 

@@ -10,6 +10,7 @@
 // console is closed or Ctrl+C or Ctrl+Break ends the process during the wait.
 #include "platform/console.h"
 
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -20,8 +21,6 @@
 namespace tilvex::platform {
 
 namespace {
-
-constexpr char kPrompt[] = "\nHit any key or click on the screen to exit.\n";
 
 ConsoleRecord to_record(const INPUT_RECORD& input) {
   switch (input.EventType) {
@@ -81,7 +80,7 @@ class ClickableConsole {
 
 class WindowsConsole {
  public:
-  explicit WindowsConsole(HANDLE input) : input_(input) {}
+  WindowsConsole(HANDLE input, const char* prompt) : input_(input), prompt_(prompt) {}
 
   ConsoleRecord peek() const {
     INPUT_RECORD record{};
@@ -94,7 +93,7 @@ class WindowsConsole {
   // The wait goes on past this point: make clicks reach it.
   void show_prompt() {
     clickable_.emplace(input_);
-    std::printf("%s", kPrompt);
+    std::printf("%s", prompt_);
     std::fflush(stdout);
   }
 
@@ -109,16 +108,18 @@ class WindowsConsole {
 
  private:
   HANDLE input_;
+  const char* prompt_;
   std::optional<ClickableConsole> clickable_;
 };
 
 }  // namespace
 
-void wait_for_exit_key() {
+void wait_for_key_or_click(int input, const char* prompt) {
   std::fflush(stdout);
-  HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
-  if (input == INVALID_HANDLE_VALUE) return;
-  WindowsConsole console(input);
+  HANDLE handle = input == 0 ? ::GetStdHandle(STD_INPUT_HANDLE)
+                             : reinterpret_cast<HANDLE>(::_get_osfhandle(input));
+  if (handle == INVALID_HANDLE_VALUE) return;
+  WindowsConsole console(handle, prompt);
   wait_on_console(console);
 }
 
