@@ -2,6 +2,7 @@
 # (a compiler runtime such as libstdc++-6.dll or libwinpthread-1.dll, say), so
 # that each .exe runs on its own. Run as
 #   cmake -DOBJDUMP=... -DPROGRAMS="a.exe;b.exe" -P check_windows_imports.cmake
+cmake_minimum_required(VERSION 3.25)
 set(system_dlls
     advapi32 bcrypt comctl32 comdlg32 gdi32 kernel32 msvcrt ntdll ole32 oleaut32 shell32
     shlwapi ucrtbase user32 userenv ws2_32)

@@ -1,7 +1,19 @@
-# The Windows suite under wine, registered as a few large tests: the unit
-# tests in one, the tests that run the programs as processes in another.
-set(TILVEX_PROCESS_SUITES "Cli*:CodecCli*:EndToEnd*:Smoke*:Wait*")
+# The Windows suite under wine, registered as a few large tests (every start
+# of wine costs seconds): the unit tests in one, the tests that run the
+# programs as processes in another, and the console wait against a real
+# console, which needs a terminal to give wine one.
+set(TILVEX_PROCESS_SUITES
+    "*CommandLine*:CodecCli*:EndToEnd*:DemoTool*:ExtractionProcess*:IdentifyThroughTool*:Smoke*")
 add_test(NAME windows.units
          COMMAND tilvex_tests --gtest_filter=-${TILVEX_PROCESS_SUITES} --gtest_brief=1)
 add_test(NAME windows.processes
          COMMAND tilvex_tests --gtest_filter=${TILVEX_PROCESS_SUITES} --gtest_brief=1)
+
+add_executable(tilvex_console_tests windows/console_wait_test.cpp)
+target_link_libraries(tilvex_console_tests PRIVATE tilvex_platform GTest::gtest GTest::gtest_main)
+find_program(TILVEX_SCRIPT script)
+if(TILVEX_SCRIPT)
+  add_test(NAME windows.console
+           COMMAND ${PROJECT_SOURCE_DIR}/cmake/in-console.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
+                   $<TARGET_FILE:tilvex_console_tests> --gtest_brief=1)
+endif()

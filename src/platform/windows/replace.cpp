@@ -1,9 +1,8 @@
 // The atomic file replacement on Windows: the new content goes into a new
 // file beside the target, is flushed to the disk, and takes the target's place
-// at commit with ReplaceFileW, which keeps the target's attributes and
-// security and also works while the old file is open (the programs hold the
-// cartridge open until they have saved it); a target that does not exist yet
-// is made with MoveFileExW. A failure at any point leaves the target as it was.
+// at commit with MoveFileExW, or with ReplaceFileW where the old file is open
+// and the system will not rename over it. A failure at any point leaves the
+// target as it was.
 #include <windows.h>
 
 #include <chrono>
@@ -26,6 +25,9 @@ using windows::identity_of;
 using windows::narrow;
 using windows::native_of;
 using windows::widen;
+
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 // A short name for a new file, unlikely to be taken; the caller retries.
 std::wstring temporary_name(const wchar_t* suffix) {
@@ -236,24 +238,30 @@ bool FileReplacement::finish(std::string* reason) {
     }
   }
 
-  DWORD error = ERROR_SUCCESS;
-  if (entry_at(target, &error) == Entry::None) {
-    if (!::MoveFileExW(temporary.c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return fail_last(reason);
+  // The old file's attributes (hidden, say) carry over to the new one.
+  const DWORD attributes = ::GetFileAttributesW(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    ::SetFileAttributesW(temporary.c_str(), attributes & kKeptAttributes);
+  }
+  if (!::MoveFileExW(temporary.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD code = ::GetLastError();
+    if (code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) {
+      return fail_code(reason, code);
     }
-  } else {
-    // The old file steps aside under a name of its own and goes once the new
-    // one is in place; should the new one fail to move in, the old one is
-    // put back.
+    // The old file is open (the programs hold the cartridge open until they
+    // have saved it) and the system will not rename over it. ReplaceFileW
+    // moves it aside under a name of its own instead, which goes once the
+    // new file is in place; should the new one fail to move in, the old one
+    // is put back.
     const std::wstring aside = folder_of(target) + temporary_name(L".old");
     if (!::ReplaceFileW(target.c_str(), temporary.c_str(), aside.c_str(),
                         REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
-      const DWORD code = ::GetLastError();
-      if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+      const DWORD failure = ::GetLastError();
+      if (failure == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
         ::MoveFileExW(aside.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
       }
-      return fail_code(reason, code);
+      return fail_code(reason, failure);
     }
     ::DeleteFileW(aside.c_str());
   }
