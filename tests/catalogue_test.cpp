@@ -60,29 +60,28 @@ TEST(Catalogue, PointerTableAndFreeRegion) {
 }
 
 TEST(Catalogue, CombinedLayoutPacksThreeGroups) {
-  layout_offsets(true);
   struct Expected {
     std::uint32_t index, offset;
   };
   const Expected expected[] = {{0x000, 0},       {0x001, 0x8000},   {0x087, 0xACC00},
                                {0x11E, 0xAD400}, {0x088, 0x119600}, {0x11D, 0x17FE40}};
-  for (const Expected& e : expected) EXPECT_EQ(structure_offset(e.index), e.offset) << e.index;
-  EXPECT_EQ(structure_offset(0x11D) + structure_sizes[0x11D], kCombinedFileSize);
+  for (const Expected& e : expected) EXPECT_EQ(combined_offset(e.index), e.offset) << e.index;
+  EXPECT_EQ(combined_offset(0x11D) + structure_sizes[0x11D], kCombinedFileSize);
 
   // Every structure gets its own stretch: sorted by offset, each one starts
   // where the one before ends.
   std::vector<std::uint32_t> order(kStructureCount);
   std::iota(order.begin(), order.end(), 0u);
   std::sort(order.begin(), order.end(), [](std::uint32_t a, std::uint32_t b) {
-    return structure_offset(a) < structure_offset(b);
+    return combined_offset(a) < combined_offset(b);
   });
   std::uint32_t end = 0;
   for (std::uint32_t index : order) {
-    ASSERT_EQ(structure_offset(index), end) << index;
+    ASSERT_EQ(combined_offset(index), end) << index;
     end += structure_sizes[index];
   }
   EXPECT_EQ(end, kCombinedFileSize);
-  EXPECT_EQ(structure_offset(kStructureCount), 0u);
+  EXPECT_EQ(combined_offset(kStructureCount), 0u);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/run.h"
-#include "common/run_settings.h"
+#include "common/hex.h"
 #include "rom/image.h"
 #include "test_support.h"
 
@@ -155,16 +155,18 @@ TEST_P(ParseArguments, RecordsTheSettings) {
   for (std::string& s : storage) argv.push_back(s.data());
   argv.push_back(nullptr);
 
-  ::testing::internal::CaptureStdout();
-  int result = parse_arguments(static_cast<int>(storage.size()), argv.data());
-  std::string output = ::testing::internal::GetCapturedStdout();
+  RunSettings settings;
+  int result = -1;
+  const std::string output = testing::captured([&](std::FILE* out) {
+    result = parse_arguments(static_cast<int>(storage.size()), argv.data(), &settings, out);
+  });
 
   EXPECT_EQ(result, 0);
   EXPECT_EQ(output, std::string(kBanner) + "Unable to open the ROM: " + c.rom + "\n");
-  EXPECT_EQ(run_settings.run_mode, c.mode);
-  EXPECT_EQ(run_settings.insert_address, c.address);
-  EXPECT_EQ(run_settings.rom_name, c.rom);
-  EXPECT_EQ(run_settings.graphics_name, c.graphics);
+  EXPECT_EQ(settings.run_mode, c.mode);
+  EXPECT_EQ(settings.insert_address, c.address);
+  EXPECT_EQ(settings.rom_name, c.rom);
+  EXPECT_EQ(settings.graphics_name, c.graphics);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -221,12 +223,14 @@ TEST(ParseArguments, LoadsTheCartridgeWritableOnlyForInsertion) {
     storage.insert(storage.end(), c.args.begin(), c.args.end());
     std::vector<char*> argv;
     for (std::string& s : storage) argv.push_back(s.data());
-    ::testing::internal::CaptureStdout();
-    int result = parse_arguments(static_cast<int>(storage.size()), argv.data());
-    std::string output = ::testing::internal::GetCapturedStdout();
+    RunSettings settings;
+    int result = -1;
+    const std::string output = testing::captured([&](std::FILE* out) {
+      result = parse_arguments(static_cast<int>(storage.size()), argv.data(), &settings, out);
+    });
     EXPECT_EQ(result, 1) << output;
     EXPECT_EQ(output, std::string(kBanner) + "Quillfen Reach : Version 1.0 (US)\n");
-    EXPECT_EQ(run_settings.cartridge_size, cartridge.size());
+    EXPECT_EQ(settings.cartridge_size, cartridge.size());
     EXPECT_EQ(rom_size(), cartridge.size());
     EXPECT_EQ(rom_save(nullptr), c.writable ? 1 : 0) << c.args[0];
     EXPECT_TRUE(rom_close());
@@ -378,9 +382,8 @@ void PrintTo(const ReportCase& c, std::ostream* out) { *out << std::hex << c.end
 class EndingReport : public ::testing::TestWithParam<ReportCase> {};
 
 TEST_P(EndingReport, ShowsFreeSpaceOnlyInsideTheRegion) {
-  ::testing::internal::CaptureStdout();
-  print_ending_report(GetParam().ending);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), GetParam().text);
+  EXPECT_EQ(testing::captured([](std::FILE* out) { print_ending_report(GetParam().ending, out); }),
+            GetParam().text);
 }
 
 INSTANTIATE_TEST_SUITE_P(

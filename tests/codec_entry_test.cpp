@@ -37,7 +37,7 @@ std::uint32_t parameter_for(const Sample& sample) {
 TEST(CodecEntry, UnknownFormatsGiveZeroAndWriteNothing) {
   TempDir dir;
   testing::write_file(dir.file("image.bin"), std::vector<std::uint8_t>(0x1000, 0x22));
-  ASSERT_TRUE(rom_open(dir.file("image.bin").c_str(), kRomFixedSize | kRomLoadWhole, 0));
+  ASSERT_TRUE(rom_open(dir.file("image.bin").c_str(), 0, 0));
   const std::vector<std::uint8_t> source(0x800, 0x41);
   for (std::uint32_t format : {0u, 2u, 14u, 16u, 0xFFFFFFFFu}) {
     std::vector<std::uint8_t> destination(0x10000, 0xA5);
@@ -92,7 +92,7 @@ TEST(CodecEntry, DecodesTheStreamAtItsFileOffset) {
     std::copy(stream.begin(), stream.begin() + length, image.begin() + offset);
     TempDir dir;
     testing::write_file(dir.file("image.bin"), image);
-    ASSERT_TRUE(rom_open(dir.file("image.bin").c_str(), kRomFixedSize | kRomLoadWhole, 0));
+    ASSERT_TRUE(rom_open(dir.file("image.bin").c_str(), 0, 0));
 
     std::vector<std::uint8_t> decoded(0x10000, 0xEE);
     std::uint32_t end = 0;

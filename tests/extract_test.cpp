@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "common/run_settings.h"
 #include "demo/demo_cartridge.h"
 #include "pixel/mode52.h"
 #include "rom/image.h"
@@ -121,10 +120,10 @@ class Extraction : public ::testing::Test {
 TEST_F(Extraction, CombinedFileHoldsEveryStructureAtItsOffset) {
   write_file(dir_.file("demo.smc"), testing::demo_cartridge());
   ASSERT_TRUE(testing::open_image(dir_.file("demo.smc"), false));
-  run_settings.graphics_name = dir_.file("AllGFX.bin");
-  std::string output;
   int result = 0;
-  output = captured([&] { result = extract_all(true); });
+  const std::string output = captured([&](std::FILE* out) {
+    result = extract_all(dir_.file("AllGFX.bin").c_str(), dir_.file("demo.smc").c_str(), out);
+  });
   EXPECT_EQ(result, 1);
   EXPECT_EQ(output, "");
   const Bytes combined = read_file(dir_.file("AllGFX.bin"));
@@ -198,9 +197,10 @@ TEST_F(Extraction, CombinedFileThatCannotBeCreatedOrIsTheCartridge) {
   // A missing directory, and the cartridge itself under another spelling.
   for (const std::string& name :
        {dir_.file("missing/AllGFX.bin"), (dir_.path() / "." / "demo.smc").string()}) {
-    run_settings.graphics_name = name;
     int result = 1;
-    const std::string output = captured([&] { result = extract_all(true); });
+    const std::string output = captured([&](std::FILE* out) {
+      result = extract_all(name.c_str(), dir_.file("demo.smc").c_str(), out);
+    });
     EXPECT_EQ(result, 0) << name;
     EXPECT_EQ(output, "Couldn't open file " + name + "!\n");
   }
@@ -215,16 +215,17 @@ TEST_F(Extraction, WriteFailureEndsExtraction) {
 #endif
   write_file(dir_.file("demo.smc"), testing::demo_cartridge());
   ASSERT_TRUE(testing::open_image(dir_.file("demo.smc"), false));
-  run_settings.graphics_name = "/dev/full";
+  const std::string cartridge = dir_.file("demo.smc");
   int result = 1;
-  std::string output = captured([&] { result = extract_all(true); });
+  std::string output =
+      captured([&](std::FILE* out) { result = extract_all("/dev/full", cartridge.c_str(), out); });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(output, "Couldn't write file /dev/full!\n");
 
   fs::create_symlink("/dev/full", dir_.path() / "GFX001.bin");
   testing::ScopedCwd cwd(dir_.path().string());
   result = 1;
-  output = captured([&] { result = extract_all(false); });
+  output = captured([&](std::FILE* out) { result = extract_all(nullptr, cartridge.c_str(), out); });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(output, "Couldn't write file GFX001.bin!\n");
   EXPECT_EQ(read_file(dir_.file("GFX000.bin")), demo_structure(0, testing::kDemoSeed));

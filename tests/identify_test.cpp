@@ -11,16 +11,10 @@
 #include <vector>
 
 #include "app/run.h"
-#include "common/run_settings.h"
 #include "test_support.h"
 
 namespace tilvex {
 namespace {
-
-using testing::kCountryOffset;
-using testing::kMinimumCartridgeSize;
-using testing::kTitleOffset;
-using testing::kVersionOffset;
 
 const std::string kHeaderMessage = "This ROM does not have a 0x200 byte copier header.\n";
 const std::string kSmallMessage = "This ROM is too small to be the correct ROM.\n";
@@ -59,12 +53,10 @@ TEST_P(IdentifyRom, PrintsOneMessageAndDecides) {
   std::FILE* stream = std::tmpfile();
   ASSERT_NE(stream, nullptr);
   ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
-  run_settings = RunSettings{};
-  run_settings.cartridge_size = c.size;
 
-  ::testing::internal::CaptureStdout();
-  int result = identify_rom(stream);
-  std::string output = ::testing::internal::GetCapturedStdout();
+  int result = -1;
+  const std::string output =
+      testing::captured([&](std::FILE* out) { result = identify_rom(stream, c.size, out); });
   std::fclose(stream);
 
   EXPECT_EQ(result, c.result);
@@ -124,11 +116,9 @@ TEST(IdentifyRom, UnreadableFieldsAreRefused) {
   std::FILE* stream = std::tmpfile();
   ASSERT_NE(stream, nullptr);
   ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
-  run_settings = RunSettings{};
-  run_settings.cartridge_size = kMin;
-  ::testing::internal::CaptureStdout();
-  int result = identify_rom(stream);
-  std::string output = ::testing::internal::GetCapturedStdout();
+  int result = -1;
+  const std::string output =
+      testing::captured([&](std::FILE* out) { result = identify_rom(stream, kMin, out); });
   std::fclose(stream);
   EXPECT_EQ(result, 0);
   EXPECT_EQ(output, kCountryMessage);

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "common/run_settings.h"
 #include "demo/demo_cartridge.h"
 #include "rom/address.h"
 #include "rom/image.h"
@@ -51,21 +50,30 @@ class Insertion : public ::testing::Test {
   }
   void TearDown() override { rom_close(); }
 
-  // Opens the cartridge file afresh and inserts the combined file from start.
+  // Opens the cartridge file afresh and inserts the combined file from start;
+  // 1 on success. The ending address goes to ending_.
   int insert(std::uint32_t start, std::uint32_t mode, std::string* output) {
-    EXPECT_TRUE(testing::open_image(cartridge_, true, mode));
-    run_settings.graphics_name = graphics_;
-    run_settings.insert_address = start;
-    int result = -1;
-    *output = captured([&] { result = insert_all(true); });
-    return result;
+    return insert_from(graphics_.c_str(), start, mode, output);
+  }
+
+  // The same from a graphics file, or, when it is null, from per-structure
+  // files in the working directory.
+  int insert_from(const char* graphics, std::uint32_t start, std::uint32_t mode,
+                  std::string* output) {
+    EXPECT_TRUE(testing::open_image(cartridge_, true));
+    const InsertRequest request{graphics, start, cartridge_size_, mode};
+    InsertResult result;
+    *output = captured([&](std::FILE* out) { result = insert_all(request, out); });
+    ending_ = result.ending;
+    return result.inserted ? 1 : 0;
   }
 
   // The combined file that extraction makes of the image as it stands.
   Bytes extract_image() {
-    run_settings.graphics_name = dir_.file("again.bin");
     int result = 0;
-    const std::string output = captured([&] { result = extract_all(true); });
+    const std::string output = captured([&](std::FILE* out) {
+      result = extract_all(dir_.file("again.bin").c_str(), cartridge_.c_str(), out);
+    });
     EXPECT_EQ(result, 1);
     EXPECT_EQ(output, "");
     return read_file(dir_.file("again.bin"));
@@ -76,7 +84,7 @@ class Insertion : public ::testing::Test {
     std::string output;
     EXPECT_EQ(insert(kStart, 0x11, &output), 1);
     rom_close();
-    return run_settings.insert_address - kStart;
+    return ending_ - kStart;
   }
 
   struct RoomCase {
@@ -84,12 +92,13 @@ class Insertion : public ::testing::Test {
     int result;
     std::string message;       // for a failure
     std::uint32_t ending = 0;  // for a success
+    bool erases = false;       // the rest of the free region, from the ending on, becomes 0xFF
   };
 
   // Inserts from each start into a fresh image. A success must end where
-  // expected and change nothing outside the structures and the pointer table;
-  // a failure keeps the start address, and one at the first structure leaves
-  // the image untouched.
+  // expected and change nothing outside the structures, the pointer table and
+  // the erased rest of the free region; a failure keeps the start address,
+  // and one at the first structure leaves the image untouched.
   void expect_room_cases(const std::vector<RoomCase>& cases) {
     const Bytes& original = testing::demo_cartridge(cartridge_size_);
     const std::uint32_t table_end = kPointerTableOffset + 3 * kStructureCount;
@@ -99,15 +108,20 @@ class Insertion : public ::testing::Test {
       EXPECT_EQ(output, c.message) << hex(c.start, 8);
       const Bytes image = testing::image_bytes();
       if (c.result == 1) {
-        EXPECT_EQ(run_settings.insert_address, c.ending) << hex(c.start, 8);
+        EXPECT_EQ(ending_, c.ending) << hex(c.start, 8);
+        if (c.erases) {
+          ASSERT_NE(original[c.ending], 0xFF) << "an erase must show";
+        }
         for (std::uint32_t o = 0; o < image.size(); ++o) {
           if ((o >= c.start && o < c.ending) || (o >= kPointerTableOffset && o < table_end)) {
             continue;
           }
-          ASSERT_EQ(image[o], original[o]) << hex(c.start, 8) << " at " << hex(o, 6);
+          const bool erased = c.erases && o >= c.ending && o < kEnd;
+          ASSERT_EQ(image[o], erased ? 0xFF : original[o])
+              << hex(c.start, 8) << " at " << hex(o, 6);
         }
       } else {
-        EXPECT_EQ(run_settings.insert_address, c.start);
+        EXPECT_EQ(ending_, c.start);
         if (c.message.find("0x000") != std::string::npos) {
           EXPECT_TRUE(image == original) << hex(c.start, 8);
         }
@@ -116,7 +130,8 @@ class Insertion : public ::testing::Test {
     }
   }
 
-  std::uint32_t cartridge_size_ = testing::kMinimumCartridgeSize;
+  std::uint32_t cartridge_size_ = kMinimumCartridgeSize;
+  std::uint32_t ending_ = 0;
   TempDir dir_;
   std::string cartridge_;
   std::string graphics_;
@@ -127,7 +142,7 @@ TEST_F(Insertion, RoundTripAtTheFreeRegionErasesItsRest) {
   std::string output;
   ASSERT_EQ(insert(kStart, 1, &output), 1);
   EXPECT_EQ(output, "");
-  const std::uint32_t ending = run_settings.insert_address;
+  const std::uint32_t ending = ending_;
   ASSERT_GT(ending, kStart);
   ASSERT_LT(ending, kEnd);
 
@@ -162,8 +177,7 @@ TEST_F(Insertion, KeepFreeRegionModeErasesNothing) {
   ASSERT_EQ(insert(kStart, 0x11, &output), 1);
   const Bytes image = testing::image_bytes();
   const Bytes& original = testing::demo_cartridge();
-  EXPECT_TRUE(std::equal(image.begin() + run_settings.insert_address, image.end(),
-                         original.begin() + run_settings.insert_address));
+  EXPECT_TRUE(std::equal(image.begin() + ending_, image.end(), original.begin() + ending_));
 }
 
 // The demo cartridge was made with the same encoders, so inserting at its own
@@ -194,13 +208,18 @@ TEST_F(Insertion, EditedStructuresComeBackOut) {
 // Starts placed so that the data ends exactly at the end of the free region
 // or one byte past it, past 2^32, or where the structures would meet the
 // copier header or the pointer table: exactly up to it or one byte into it.
+// The rest of the free region is erased only when the data ends strictly
+// inside it: not at its start or its end.
 TEST_F(Insertion, RoomChecksHoldAtTheirLimits) {
   const std::uint32_t total = stored_total();
   const std::uint32_t table_end = kPointerTableOffset + 3 * kStructureCount;
   const std::string no_room = "Not enough room left in ROM for structure 0x";
   expect_room_cases({
       {kEnd - total, 1, "", kEnd},
+      {kEnd - total - 1, 1, "", kEnd - 1, true},
       {kEnd - total + 1, 0, no_room + "1D8!\n"},
+      {kStart - total, 1, "", kStart},
+      {kStart - total + 1, 1, "", kStart + 1, true},
       {0xFFFFFFF0, 0, no_room + "000!\n"},
       {0xFFFF8000, 0, no_room + "000!\n"},
       {0x1FF, 0, no_room + "000!\n"},
@@ -233,19 +252,17 @@ TEST_F(LargeCartridgeInsertion, StartPastTheFreeRegionFillsOnAndErasesNothing) {
   EXPECT_EQ(output, "");
   const Bytes image = testing::image_bytes();
   EXPECT_EQ(testing::pointer_target(image, 0), kEnd);
-  EXPECT_GT(run_settings.insert_address, kEnd);
+  EXPECT_GT(ending_, kEnd);
   EXPECT_TRUE(std::equal(image.begin() + kStart, image.begin() + kEnd, original.begin() + kStart));
-  EXPECT_TRUE(std::equal(image.begin() + run_settings.insert_address, image.end(),
-                         original.begin() + run_settings.insert_address));
+  EXPECT_TRUE(std::equal(image.begin() + ending_, image.end(), original.begin() + ending_));
   EXPECT_TRUE(extract_image() == read_file(graphics_));
 }
 
 // A combined file cut inside structure 0x11E, and one cut exactly where it
 // starts: that structure is padded, every one that starts later is blank.
 TEST_F(Insertion, ShortCombinedFileIsPaddedWithBlanks) {
-  layout_offsets(true);
   const Bytes full = read_file(graphics_);
-  const std::uint32_t cut_start = structure_offset(0x11E);
+  const std::uint32_t cut_start = combined_offset(0x11E);
   for (std::uint32_t length : {cut_start + 0x100, cut_start}) {
     write_file(graphics_, Bytes(full.begin(), full.begin() + length));
     std::string expected_output;
@@ -278,7 +295,7 @@ TEST_F(Insertion, CombinedFileThatCannotBeRead) {
     std::string output;
     EXPECT_EQ(insert(kStart, 1, &output), 0) << name;
     EXPECT_EQ(output, "Couldn't open file " + name + "!\n");
-    EXPECT_EQ(run_settings.insert_address, kStart);
+    EXPECT_EQ(ending_, kStart);
     EXPECT_TRUE(testing::image_bytes() == testing::demo_cartridge());
     rom_close();
   }
@@ -300,13 +317,10 @@ TEST_F(Insertion, PerStructureInputsThatCannotBeEncoded) {
                  i == c.index ? c.content : demo_structure(i, testing::kDemoSeed));
     }
     testing::ScopedCwd cwd(files.path().string());
-    ASSERT_TRUE(testing::open_image(cartridge_, true, 1));
-    run_settings.insert_address = kStart;
-    int result = -1;
-    const std::string output = captured([&] { result = insert_all(false); });
-    EXPECT_EQ(result, 0) << hex(c.index, 3);
+    std::string output;
+    EXPECT_EQ(insert_from(nullptr, kStart, 1, &output), 0) << hex(c.index, 3);
     EXPECT_EQ(output, "Error compressing structure 0x" + hex(c.index, 3) + "!\n");
-    EXPECT_EQ(run_settings.insert_address, kStart);
+    EXPECT_EQ(ending_, kStart);
     rom_close();
   }
 }

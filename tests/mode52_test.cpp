@@ -19,7 +19,25 @@ Bytes random_bytes(std::size_t length, unsigned seed) {
   return bytes;
 }
 
-std::size_t bitmap_length(std::uint32_t count) { return ((count >> 2) + 15) / 16 * 2048; }
+// How many bytes of bitmap a count of tiles takes: the tiles fill four
+// quarters of count / 4 tiles (a leftover tile is not converted), and each
+// 16 tiles of a quarter take a band of 8 rows of 256 bytes, started bands
+// counted whole.
+struct Extent {
+  std::uint32_t count;
+  std::size_t bitmap;
+};
+constexpr Extent kExtents[] = {{1, 0},      {3, 0},      {4, 2048},   {5, 2048},    {7, 2048},
+                               {64, 2048},  {65, 2048},  {67, 2048},  {68, 4096},   {99, 4096},
+                               {100, 4096}, {128, 4096}, {256, 8192}, {768, 24576}, {1024, 32768}};
+
+std::size_t bitmap_length(std::uint32_t count) {
+  for (const Extent& e : kExtents) {
+    if (e.count == count) return e.bitmap;
+  }
+  ADD_FAILURE() << "no bitmap extent listed for " << count << " tiles";
+  return 0;
+}
 
 // Pixel by pixel from the placement rule, to check the word-wise conversion.
 Bytes reference_to_cartridge(const Bytes& tiles, std::uint32_t count, Bytes bitmap) {
@@ -114,6 +132,28 @@ TEST(Mode52, WherePixelsLand) {
   tiles[16] = 0x80;  // plane 2, row 0
   ASSERT_TRUE(tiles_to_cartridge(tiles.data(), bitmap.data(), 64, kConversionMode52));
   EXPECT_EQ(bitmap[0], 0x05);
+}
+
+// Tiles and bitmap in one buffer, side by side: touching is fine, one byte
+// of overlap is refused, in both directions and in both orders.
+TEST(Mode52, BuffersMayTouchButNotOverlap) {
+  for (const Extent& e : kExtents) {
+    SCOPED_TRACE(e.count);
+    const std::size_t tiles = std::size_t{32} * e.count;
+    Bytes buffer = random_bytes(tiles + e.bitmap, e.count);
+    std::uint8_t* base = buffer.data();
+    // Tiles first, then the bitmap.
+    EXPECT_TRUE(tiles_to_cartridge(base, base + tiles, e.count, kConversionMode52));
+    EXPECT_TRUE(tiles_from_cartridge(base + tiles, base, e.count, kConversionMode52));
+    EXPECT_FALSE(tiles_to_cartridge(base, base + tiles - 1, e.count, kConversionMode52));
+    EXPECT_FALSE(tiles_from_cartridge(base + tiles - 1, base, e.count, kConversionMode52));
+    if (e.bitmap == 0) continue;
+    // The bitmap first, then the tiles.
+    EXPECT_TRUE(tiles_to_cartridge(base + e.bitmap, base, e.count, kConversionMode52));
+    EXPECT_TRUE(tiles_from_cartridge(base, base + e.bitmap, e.count, kConversionMode52));
+    EXPECT_FALSE(tiles_to_cartridge(base + e.bitmap - 1, base, e.count, kConversionMode52));
+    EXPECT_FALSE(tiles_from_cartridge(base, base + e.bitmap - 1, e.count, kConversionMode52));
+  }
 }
 
 TEST(Mode52, Refusals) {

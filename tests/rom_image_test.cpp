@@ -22,8 +22,10 @@ using testing::TempDir;
 using testing::write_file;
 namespace fs = std::filesystem;
 
-constexpr std::uint32_t kReadOnly = kRomFixedSize | kRomLoadWhole;
-constexpr std::uint32_t kReadWrite = 1 | kRomFixedSize | kRomLoadWhole;
+// The flags the program passes: access 0 or 1 with bits 0x4 and 0x10 set,
+// which the store accepts and ignores.
+constexpr std::uint32_t kReadOnly = 0x14;
+constexpr std::uint32_t kReadWrite = 0x15;
 
 std::vector<std::uint8_t> pattern(std::uint32_t size) {
   std::vector<std::uint8_t> bytes(size);
@@ -214,7 +216,7 @@ TEST_F(RomImageTest, OpenFailures) {
 
   // Access 2 would truncate the file on open.
   open(0x100, kReadOnly);
-  EXPECT_EQ(rom_open(cartridge.c_str(), 2 | kRomFixedSize | kRomLoadWhole, 0), nullptr);
+  EXPECT_EQ(rom_open(cartridge.c_str(), 0x16, 0), nullptr);
   EXPECT_EQ(read_file(cartridge), original);
 }
 
@@ -272,6 +274,68 @@ TEST_F(RomImageTest, SaveThroughASymbolicLinkReplacesItsTarget) {
   expected[0x10] = 0x42;
   EXPECT_EQ(read_file(target), expected);
   EXPECT_EQ(directory_entries(dir.path() / "real"), std::vector<std::string>{"target.smc"});
+}
+
+// Between load and save the cartridge's name comes to lead to another file:
+// the save refuses, and neither file changes.
+TEST_F(RomImageTest, SaveRefusesWhenTheNameNoLongerLeadsToTheLoadedFile) {
+  const std::vector<std::uint8_t> other = pattern(0x40);
+  struct Case {
+    const char* what;
+    void (*change)(const std::string& link, const std::string& loaded, const std::string& other);
+  };
+  const Case cases[] = {
+      {"link retargeted",
+       [](const std::string& link, const std::string&, const std::string&) {
+         fs::remove(link);
+         fs::create_symlink("other.smc", link);
+       }},
+      {"another file moved in its place",
+       [](const std::string&, const std::string& loaded, const std::string& other) {
+         fs::copy_file(other, loaded + ".new");
+         fs::rename(loaded + ".new", loaded);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir place;
+    const std::string loaded = place.file("loaded.smc");
+    const std::string link = place.file("link.smc");
+    const std::string second = place.file("other.smc");
+    write_file(loaded, pattern(0x100));
+    write_file(second, other);
+    fs::create_symlink("loaded.smc", link);
+    ASSERT_NE(rom_open(link.c_str(), kReadWrite, 0), nullptr);
+    const std::vector<std::uint8_t> before = read_file(loaded);
+    c.change(link, loaded, second);
+    const std::vector<std::uint8_t> now_loaded = read_file(loaded);
+    std::string reason;
+    EXPECT_EQ(rom_save(nullptr, &reason), 0);
+    EXPECT_EQ(reason, "the name now leads to another file");
+    EXPECT_EQ(read_file(second), other);
+    EXPECT_EQ(read_file(loaded), now_loaded);
+    EXPECT_EQ(directory_entries(place.path()).size(), 3u);
+    rom_close();
+  }
+}
+
+TEST_F(RomImageTest, OpenGivesTheReasonAndNeverWaitsOnAFifo) {
+  ASSERT_EQ(::mkfifo(cartridge.c_str(), 0600), 0);
+  const struct {
+    std::string name;
+    std::uint32_t flags;
+    const char* reason;
+  } cases[] = {
+      {cartridge, kReadOnly, "not a regular file"},  // no writer: a blocking open would hang
+      {cartridge, kReadWrite, "not a regular file"},
+      {dir.file("missing"), kReadOnly, "No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    std::string reason;
+    EXPECT_EQ(rom_open(c.name.c_str(), c.flags, 0, &reason), nullptr);
+    EXPECT_EQ(reason, c.reason);
+    EXPECT_EQ(rom_handle(), nullptr);
+  }
 }
 
 // Runs body in a child process and returns its exit code (-1 if it did not exit).

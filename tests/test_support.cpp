@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 
 namespace tilvex::testing {
@@ -117,11 +118,27 @@ std::vector<std::uint8_t> make_cartridge(std::uint32_t size, std::uint8_t versio
   std::vector<std::uint8_t> bytes(size);
   for (std::uint32_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
   if (size >= kVersionOffset + 1) {
-    std::memcpy(bytes.data() + kTitleOffset, kTitle, 21);
-    bytes[kCountryOffset] = 1;
+    std::memcpy(bytes.data() + kTitleOffset, kExpectedTitle, kTitleLength);
+    bytes[kCountryOffset] = kCountryUs;
     bytes[kVersionOffset] = version;
   }
   return bytes;
+}
+
+std::string captured_from(void (*call)(void*, std::FILE*), void* context) {
+  struct Closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  const std::unique_ptr<std::FILE, Closer> stream(std::tmpfile());
+  if (!stream) throw std::runtime_error("cannot create a temporary file");
+  call(context, stream.get());
+  std::string text;
+  std::rewind(stream.get());
+  char buffer[4096];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, stream.get())) > 0;) {
+    text.append(buffer, got);
+  }
+  return text;
 }
 
 }  // namespace tilvex::testing

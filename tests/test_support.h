@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "rom/header.h"
 
 namespace tilvex::testing {
 
@@ -48,17 +51,19 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
                           const std::filesystem::path& cwd = ".",
                           const Restrictions& restrictions = {});
 
-// The fields identification checks.
-inline constexpr std::uint32_t kMinimumCartridgeSize = 0x200200;
-inline constexpr std::uint32_t kTitleOffset = 0x81C0;
-inline constexpr std::uint32_t kCountryOffset = 0x81D9;
-inline constexpr std::uint32_t kVersionOffset = 0x81DB;
-inline const char kTitle[] = "QUILLFEN REACH       ";
-
 // A cartridge image of the given size that passes identification: the title,
 // country 1 and the version byte in place, everything else filled with a
 // repeating pattern so that stray reads and writes show.
 std::vector<std::uint8_t> make_cartridge(std::uint32_t size = kMinimumCartridgeSize,
                                          std::uint8_t version = 0);
+
+// Everything the function writes to the stream it is given: a temporary
+// file stands in for standard output.
+std::string captured_from(void (*call)(void*, std::FILE*), void* context);
+template <typename Function>
+std::string captured(Function&& function) {
+  return captured_from([](void* f, std::FILE* out) { (*static_cast<Function*>(f))(out); },
+                       &function);
+}
 
 }  // namespace tilvex::testing

@@ -5,7 +5,6 @@
 #include <map>
 #include <stdexcept>
 
-#include "common/run_settings.h"
 #include "demo/demo_cartridge.h"
 #include "rom/address.h"
 #include "rom/image.h"
@@ -24,12 +23,8 @@ const std::vector<std::uint8_t>& demo_cartridge(std::uint32_t size) {
   return found->second;
 }
 
-bool open_image(const std::string& path, bool writable, std::uint32_t run_mode) {
-  run_settings = RunSettings{};
-  run_settings.rom_name = path;
-  run_settings.run_mode = run_mode | (writable ? 1u : 0u);
-  run_settings.cartridge_size = static_cast<std::uint32_t>(std::filesystem::file_size(path));
-  return rom_open(path.c_str(), (writable ? 1u : 0u) | kRomFixedSize | kRomLoadWhole, 0) != nullptr;
+bool open_image(const std::string& path, bool writable) {
+  return rom_open(path.c_str(), writable ? 1u : 0u, 0) != nullptr;
 }
 
 std::vector<std::uint8_t> image_bytes() {
@@ -53,16 +48,14 @@ void set_pointer(std::vector<std::uint8_t>& image, std::uint32_t index, std::uin
 
 std::vector<std::uint8_t> combined_part(const std::vector<std::uint8_t>& combined,
                                         std::uint32_t index) {
-  layout_offsets(true);
-  const std::uint32_t offset = structure_offset(index);
+  const std::uint32_t offset = combined_offset(index);
   return std::vector<std::uint8_t>(combined.begin() + offset,
                                    combined.begin() + offset + structure_sizes[index]);
 }
 
 void set_combined_part(std::vector<std::uint8_t>& combined, std::uint32_t index,
                        const std::vector<std::uint8_t>& bytes) {
-  layout_offsets(true);
-  std::copy(bytes.begin(), bytes.end(), combined.begin() + structure_offset(index));
+  std::copy(bytes.begin(), bytes.end(), combined.begin() + combined_offset(index));
 }
 
 std::vector<std::uint8_t> demo_combined_file() {

@@ -19,8 +19,8 @@ inline constexpr std::uint32_t kDemoSeed = 1;
 const std::vector<std::uint8_t>& demo_cartridge(std::uint32_t size = kMinimumCartridgeSize);
 
 // Opens path in the image store as the front end does (writable for
-// insertion) and sets the run settings; false when rom_open fails.
-bool open_image(const std::string& path, bool writable, std::uint32_t run_mode = 0);
+// insertion); false when rom_open fails.
+bool open_image(const std::string& path, bool writable);
 
 // The whole open image, as it stands in memory.
 std::vector<std::uint8_t> image_bytes();
@@ -38,10 +38,6 @@ void set_combined_part(std::vector<std::uint8_t>& combined, std::uint32_t index,
 // The demo cartridge's structures as a combined graphics file.
 std::vector<std::uint8_t> demo_combined_file();
 
-// Runs a function of the library with standard output captured.
-template <typename Function>
-std::string captured(Function&& function);
-
 // Changes the working directory for the life of the object.
 class ScopedCwd {
  public:
@@ -57,10 +53,3 @@ class ScopedCwd {
 std::string hex(std::uint32_t value, int digits);
 
 }  // namespace tilvex::testing
-
-template <typename Function>
-std::string tilvex::testing::captured(Function&& function) {
-  ::testing::internal::CaptureStdout();
-  function();
-  return ::testing::internal::GetCapturedStdout();
-}

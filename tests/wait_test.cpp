@@ -18,10 +18,14 @@
 #include <thread>
 #include <vector>
 
+#include "platform/console.h"
 #include "test_support.h"
 
 namespace tilvex {
 namespace {
+
+using platform::classify_terminal_input;
+using platform::TerminalInput;
 
 const std::string kPromptText = "Hit any key or click on the screen to exit.";
 const std::string kMouseOn = "\x1b[?1000h\x1b[?1006h";

@@ -2,17 +2,15 @@
 //
 // compress reads the whole input file and writes its stream; decompress loads
 // the input file as a cartridge image of its own (the process-wide image
-// store is not involved) and decodes the stream at a file offset. Output goes
-// to a temporary file beside OUTPUT that is renamed over it only once it is
-// complete, so a failure never leaves OUTPUT half written or changed.
+// store is not involved) and decodes the stream at a file offset. OUTPUT is
+// replaced atomically only once it is complete, so a failure never leaves it
+// half written or changed.
 #include "app/codec_cli.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <vector>
 
 #include "codec/codec.h"
@@ -20,6 +18,7 @@
 #include "codec/format15.h"
 #include "common/resources.h"
 #include "common/types.h"
+#include "platform/files.h"
 #include "rom/image.h"
 
 namespace tilvex {
@@ -103,39 +102,14 @@ bool read_file(const std::string& path, std::uint64_t limit, std::vector<std::ui
   return true;
 }
 
-// Writes the bytes to a new file beside path and renames it over path.
+// Replaces path with the bytes atomically (the shared file replacement).
 bool write_file_replacing(const std::string& path, const std::uint8_t* data, std::size_t size,
                           std::string* problem) {
-  namespace fs = std::filesystem;
-  const auto stamp =
-      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-  std::string temp;
-  FilePtr file;
-  for (unsigned attempt = 0; attempt < 100 && !file; ++attempt) {
-    char suffix[48];
-    std::snprintf(suffix, sizeof suffix, ".tmp-%llx-%u", stamp, attempt);
-    temp = path + suffix;
-    file.reset(std::fopen(temp.c_str(), "wbx"));  // never an existing file
-    if (!file && errno != EEXIST) break;
-  }
-  if (!file) {
-    *problem = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  const bool written =
-      std::fwrite(data, 1, size, file.get()) == size && std::fflush(file.get()) == 0;
-  const int saved_errno = errno;
-  const bool closed = std::fclose(file.release()) == 0;
-  std::error_code error;
-  if (!written || !closed) {
-    *problem = "cannot write " + path + ": " + std::strerror(written ? errno : saved_errno);
-    fs::remove(temp, error);
-    return false;
-  }
-  fs::rename(temp, path, error);
-  if (error) {
-    *problem = "cannot write " + path + ": " + error.message();
-    fs::remove(temp, error);
+  platform::FileReplacement replacement;
+  std::string reason;
+  if (!replacement.begin(path.c_str(), &reason) || !replacement.write(data, size, &reason) ||
+      !replacement.commit(&reason)) {
+    *problem = "cannot write " + path + ": " + reason;
     return false;
   }
   return true;

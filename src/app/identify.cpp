@@ -1,27 +1,16 @@
 // Cartridge identification: the catalogue is valid for one cartridge only, the
 // US release, version 1.0 or 1.1, with a 512-byte copier header. The check
-// looks at the file size (from run_settings) and three fields of the
-// cartridge's internal header, stopping at the first that is wrong, and prints
-// exactly one line either way.
+// looks at the file size and three fields of the cartridge's internal header
+// (rom/header.h), stopping at the first that is wrong.
 #include "app/identify.h"
 
-#include <cstdint>
 #include <cstring>
 
-#include "common/run_settings.h"
+#include "rom/header.h"
 
 namespace tilvex {
 
 namespace {
-
-constexpr std::uint32_t kCopierHeaderBit = 0x200;
-constexpr std::uint32_t kMinimumSize = 0x200200;
-constexpr long kTitleOffset = 0x81C0;
-constexpr long kCountryOffset = 0x81D9;
-constexpr long kVersionOffset = 0x81DB;
-constexpr char kExpectedTitle[] = "QUILLFEN REACH       ";
-constexpr std::size_t kTitleLength = sizeof kExpectedTitle - 1;  // 21, no terminator in the file
-constexpr std::uint8_t kCountryUs = 1;
 
 // One byte at a file offset; the fallback, which fails the check it feeds,
 // when the byte cannot be read.
@@ -34,14 +23,13 @@ std::uint8_t byte_at(std::FILE* stream, long offset, std::uint8_t fallback) {
 
 }  // namespace
 
-int identify_rom(std::FILE* stream) {
-  const std::uint32_t size = run_settings.cartridge_size;
+int identify_rom(std::FILE* stream, std::uint32_t size, std::FILE* messages) {
   if ((size & kCopierHeaderBit) == 0) {
-    std::printf("This ROM does not have a 0x200 byte copier header.\n");
+    std::fprintf(messages, "This ROM does not have a 0x200 byte copier header.\n");
     return 0;
   }
-  if (size < kMinimumSize) {
-    std::printf("This ROM is too small to be the correct ROM.\n");
+  if (size < kMinimumCartridgeSize) {
+    std::fprintf(messages, "This ROM is too small to be the correct ROM.\n");
     return 0;
   }
 
@@ -52,22 +40,23 @@ int identify_rom(std::FILE* stream) {
     if (got != kTitleLength) title[0] = '\0';
   }
   if (std::memcmp(title, kExpectedTitle, kTitleLength) != 0) {
-    std::printf("The ROM either has the wrong game title, or is in the wrong format.\n");
+    std::fprintf(messages, "The ROM either has the wrong game title, or is in the wrong format.\n");
     return 0;
   }
 
   if (byte_at(stream, kCountryOffset, 0) != kCountryUs) {
-    std::printf("This ROM is from the wrong country.  Only the US ROM is supported.\n");
+    std::fprintf(messages, "This ROM is from the wrong country.  Only the US ROM is supported.\n");
     return 0;
   }
 
   const std::uint8_t version = byte_at(stream, kVersionOffset, 0xFF);
-  if (version > 1) {
-    std::printf("This ROM is the wrong version.  Only versions 1.0 and 1.1 are supported.\n");
+  if (version > kNewestVersion) {
+    std::fprintf(messages,
+                 "This ROM is the wrong version.  Only versions 1.0 and 1.1 are supported.\n");
     return 0;
   }
 
-  std::printf("Quillfen Reach : Version 1.%i (US)\n", static_cast<int>(version));
+  std::fprintf(messages, "Quillfen Reach : Version 1.%i (US)\n", static_cast<int>(version));
   return 1;
 }
 

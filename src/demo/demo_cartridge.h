@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "rom/header.h"
+
 namespace tilvex {
 
-inline constexpr std::uint32_t kDemoDefaultSize = 0x200200;  // 2 MiB and the copier header
+inline constexpr std::uint32_t kDemoDefaultSize = kMinimumCartridgeSize;
 inline constexpr std::uint32_t kDemoAddressLimit =
     0x400200;  // first file offset map 32 cannot address
 inline constexpr std::uint32_t kDemoLargestSize = 0x1000200;  // 16 MiB and the copier header

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "demo/demo_cartridge.h"
+#include "rom/header.h"
 
 namespace {
 
@@ -63,7 +64,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   // The tool accepts only a headered cartridge of at least 0x200200 bytes.
-  if ((size & 0x200) == 0 || size < 0x200200 || size > tilvex::kDemoLargestSize) {
+  if ((size & tilvex::kCopierHeaderBit) == 0 || size < tilvex::kMinimumCartridgeSize ||
+      size > tilvex::kDemoLargestSize) {
     std::printf("The size 0x%X is not one the tool accepts: bit 0x200 set, 0x200200 to 0x%X.\n",
                 size, tilvex::kDemoLargestSize);
     return 2;

@@ -1,28 +1,24 @@
 // The cartridge image store.
 //
-// rom_open loads the whole cartridge file into one buffer; from then on every
-// read and write is a memory copy at a file offset, clipped at the end of the
-// image (the image never grows). The file itself changes only through
-// rom_save, which never writes into the cartridge in place: it writes a new
-// file beside it, syncs it and renames it over the cartridge, so a save that
-// fails half-way (full disk, file size limit, I/O error) leaves the old file
-// exactly as it was. rom_close never writes.
+// rom_open loads the whole cartridge file into one buffer and keeps the file
+// open; from then on every read and write is a memory copy at a file offset,
+// clipped at the end of the image (the image never grows). The file itself
+// changes only through rom_save, which never writes into the cartridge in
+// place: it goes through the platform's file replacement (a new file beside
+// it, synced, renamed over the cartridge only if the cartridge's name still
+// leads to the file that was loaded), so a save that fails half-way (full
+// disk, file size limit, I/O error) leaves the old file exactly as it was.
+// rom_close never writes.
 //
 // rom_seek, rom_read and rom_write work on whatever RomImage the handle points
 // at, so decoders can also run on an image a caller filled in by hand. The
 // other operations work on the one process-wide store.
 #include "rom/image.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 
 namespace tilvex {
 
@@ -31,183 +27,98 @@ namespace {
 RomImage g_image;
 std::uint8_t g_fill_byte = 0;
 
-bool image_open() { return g_image.file != nullptr; }
+bool image_open() { return g_image.file.is_open(); }
 
-// Stream modes by access bits. Access 2 would truncate the cartridge on open
-// ("w+b"); the store never asks for that and refuses it instead.
-const char* stream_mode(std::uint32_t flags) {
-  switch (flags & kRomAccessMask) {
-    case 0:
-      return "rb";
-    case 1:
-      return "r+b";
-    case 3:
-      return "r+b";
-    default:
-      return nullptr;
-  }
-}
-
-// Closes a raw descriptor on every path unless released.
-struct FdGuard {
-  int fd = -1;
-  ~FdGuard() {
-    if (fd >= 0) ::close(fd);
-  }
-  int release() {
-    int result = fd;
-    fd = -1;
-    return result;
-  }
-};
-
-// Ignores SIGXFSZ for its lifetime: a write beyond the process's file size
-// limit then fails with EFBIG instead of killing the process.
-struct IgnoreFileSizeSignal {
-  struct sigaction previous {};
-  bool saved = false;
-  IgnoreFileSizeSignal() {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    saved = ::sigaction(SIGXFSZ, &ignore, &previous) == 0;
-  }
-  ~IgnoreFileSizeSignal() {
-    if (saved) ::sigaction(SIGXFSZ, &previous, nullptr);
-  }
-  IgnoreFileSizeSignal(const IgnoreFileSizeSignal&) = delete;
-  IgnoreFileSizeSignal& operator=(const IgnoreFileSizeSignal&) = delete;
-};
-
-bool write_all(int fd, const std::uint8_t* bytes, std::uint32_t length) {
-  while (length != 0) {
-    ssize_t written = ::write(fd, bytes, length);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (written == 0) return false;
-    bytes += written;
-    length -= static_cast<std::uint32_t>(written);
-  }
-  return true;
-}
-
-// The file a save must replace: the cartridge name with every symbolic link
-// resolved, so that a link keeps pointing at the new content.
-bool resolve_target(const std::string& name, std::string& target) {
-  char* resolved = ::realpath(name.c_str(), nullptr);
-  if (resolved == nullptr) return false;
-  target = resolved;
-  std::free(resolved);
-  return true;
-}
-
-std::string directory_of(const std::string& path) {
-  std::string::size_type slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// Writes the image into a new file beside target and renames it over target.
-bool replace_file(const std::string& target, const std::uint8_t* data, std::uint32_t size) {
-  struct stat original {};
-  if (::stat(target.c_str(), &original) != 0 || !S_ISREG(original.st_mode)) return false;
-
-  std::string directory = directory_of(target);
-  std::string base = target.substr(target.rfind('/') + 1);
-  std::string temporary = directory + "/." + base + ".XXXXXX";
-
-  FdGuard out;
-  out.fd = ::mkstemp(temporary.data());
-  if (out.fd < 0) return false;
-
-  bool ok = true;
-  {
-    IgnoreFileSizeSignal no_sigxfsz;
-    ok = write_all(out.fd, data, size);
-  }
-  if (ok) {
-    // Owner first: changing it may clear set-id bits, which the mode then restores.
-    if (::fchown(out.fd, original.st_uid, original.st_gid) != 0) {
-      [[maybe_unused]] int ignored = ::fchown(out.fd, static_cast<uid_t>(-1), original.st_gid);
-    }
-    ok = ::fchmod(out.fd, original.st_mode & 07777) == 0;
-  }
-  ok = ok && ::fsync(out.fd) == 0;
-  if (ok) ok = ::close(out.release()) == 0;
-  ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-
-  // Make the rename itself durable. The new content is already in place, so a
-  // failure here does not undo the save.
-  FdGuard dir;
-  dir.fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY);
-  if (dir.fd >= 0) ::fsync(dir.fd);
-  return true;
+void set_reason(std::string* reason, const char* text) {
+  if (reason != nullptr) *reason = text;
 }
 
 }  // namespace
 
 RomHandle rom_handle() { return image_open() ? &g_image : nullptr; }
 
-const std::uint8_t* rom_open(const char* name, std::uint32_t flags, std::uint32_t size) {
-  if (name == nullptr) return nullptr;
-  if (image_open()) rom_close();
-
-  const char* mode = stream_mode(flags);
-  if (mode == nullptr) return nullptr;
-  FilePtr file(std::fopen(name, mode));
-  if (!file) return nullptr;
-
-  struct stat status {};
-  if (::fstat(::fileno(file.get()), &status) != 0 || status.st_size < 0) return nullptr;
-  if (static_cast<std::uintmax_t>(status.st_size) > std::numeric_limits<std::uint32_t>::max()) {
+const std::uint8_t* rom_open(const char* name, std::uint32_t flags, std::uint32_t size,
+                             std::string* reason) {
+  if (name == nullptr) {
+    set_reason(reason, "no file name");
     return nullptr;
   }
-  const auto file_length = static_cast<std::uint32_t>(status.st_size);
-  const std::uint32_t length = size > file_length ? size : file_length;
-
-  // Only a tail beyond the file's own length needs clearing: the load
-  // overwrites the rest, and clearing all of it would touch every page twice.
-  ByteBuffer buffer = allocate_large(length);
-  if (!buffer) return nullptr;
-  if (file_length != 0 && std::fread(buffer.get(), file_length, 1, file.get()) != 1) {
-    return nullptr;  // a short load would leave part of the image wrong
+  if (image_open()) rom_close();
+  // Access 2 would truncate the file on open ("w+b"); the store never asks for
+  // that and refuses it instead.
+  const std::uint32_t access = flags & kRomAccessMask;
+  if (access == 2) {
+    set_reason(reason, "unsupported open mode");
+    return nullptr;
   }
-  std::memset(buffer.get() + file_length, 0, length - file_length);
+  platform::OpenFile file;
+  const auto mode = access == 0 ? platform::FileAccess::ReadOnly : platform::FileAccess::ReadWrite;
+  if (!platform::open_existing_file(name, mode, &file, reason)) return nullptr;
+  return rom_open_file(std::move(file), flags, size, reason);
+}
 
+const std::uint8_t* rom_open_file(platform::OpenFile file, std::uint32_t flags, std::uint32_t size,
+                                  std::string* reason) {
+  if (image_open()) rom_close();
+  const std::uint32_t access = flags & kRomAccessMask;
+  if (!file.is_open() || access == 2 ||
+      (access != 0 && file.access() != platform::FileAccess::ReadWrite)) {
+    set_reason(reason, "unsupported open mode");
+    return nullptr;
+  }
+  if (file.size() > std::numeric_limits<std::uint32_t>::max()) {
+    set_reason(reason, "File too large");
+    return nullptr;
+  }
+  // Only a tail beyond the file's own length is cleared: the load overwrites
+  // the rest, and clearing all of it would touch every page twice.
+  ByteBuffer buffer;
+  if (!platform::read_whole_file(file, size, &buffer, reason)) return nullptr;
+
+  g_image.identity = file.identity();
   g_image.file = std::move(file);
   g_image.data = std::move(buffer);
-  g_image.size = length;
+  g_image.size =
+      static_cast<std::uint32_t>(g_image.file.size() > size ? g_image.file.size() : size);
   g_image.position = 0;
-  g_image.writable = (flags & kRomAccessMask) != 0;
-  g_image.path = name;
+  g_image.writable = access != 0;
   return g_image.data.get();
 }
 
 bool rom_close() {
   if (!image_open()) return false;
   g_image.data.reset();
-  g_image.file.reset();
+  g_image.file.close();
   g_image.size = 0;
   g_image.position = 0;
   g_image.writable = false;
-  g_image.path.clear();
+  g_image.identity = {};
   return true;
 }
 
-int rom_save(const char* name) {
+int rom_save(const char* name, std::string* reason) {
   // Saving under another name is not offered; the tool always saves in place.
-  if (name != nullptr) return 0;
-  if (!image_open() || !g_image.data || !g_image.writable) return 0;
-  std::string target;
-  if (!resolve_target(g_image.path, target)) return 0;
-  return replace_file(target, g_image.data.get(), g_image.size) ? 1 : 0;
+  if (name != nullptr) {
+    set_reason(reason, "saving under another name is not offered");
+    return 0;
+  }
+  if (!image_open() || !g_image.data) {
+    set_reason(reason, "no image is open");
+    return 0;
+  }
+  if (!g_image.writable) {
+    set_reason(reason, "the image is read-only");
+    return 0;
+  }
+  // The replacement goes where the name led at open, and commits only if the
+  // name still leads to the very file that was loaded.
+  platform::FileReplacement replacement;
+  if (!replacement.begin(g_image.file, reason)) return 0;
+  replacement.require_identity(g_image.identity);
+  if (!replacement.write(g_image.data.get(), g_image.size, reason)) return 0;
+  if (!replacement.commit(reason)) return 0;
+  g_image.identity = replacement.committed_identity();
+  return 1;
 }
 
 std::uint32_t rom_size() { return image_open() ? g_image.size : 0; }

@@ -4,21 +4,27 @@
 // rom_save, which replaces the cartridge file atomically (a new file beside it,
 // synced, then renamed over it; a symbolic link keeps pointing at the new
 // content) and leaves it untouched when anything fails. rom_close never writes.
-// rom_open refuses access 2 ("w+b" would truncate the file) and a file it
-// cannot load completely; rom_save refuses any name but null.
+//
+// The file stays open while the image is: rom_save replaces exactly the file
+// that was loaded, and refuses when the cartridge's name has come to lead to
+// another file since (a symbolic link retargeted, a file moved in its place).
+// rom_open refuses access 2 ("w+b" would truncate the file), anything but a
+// regular file (without waiting on a FIFO) and a file it cannot load
+// completely; rom_save refuses any name but null. Where a caller passes
+// `reason`, a failure leaves the system's words for it there.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "common/resources.h"
+#include "platform/files.h"
 
 namespace tilvex {
 
-// Open flags of rom_open.
+// Open flags of rom_open: only the access bits mean anything; the image is
+// always the whole file and never grows.
 inline constexpr std::uint32_t kRomAccessMask = 0x3;  // 0 "rb" read-only, 1 "r+b" read-write
-inline constexpr std::uint32_t kRomFixedSize = 0x4;   // writes never extend the image
-inline constexpr std::uint32_t kRomLoadWhole = 0x10;  // load the whole file at open
 
 // Origins of rom_seek, as for fseek.
 inline constexpr int kRomSeekSet = 0;
@@ -26,12 +32,14 @@ inline constexpr int kRomSeekCur = 1;
 inline constexpr int kRomSeekEnd = 2;
 
 struct RomImage {
-  FilePtr file;                // the open cartridge file; null when no image is open
+  platform::OpenFile file;     // the open cartridge file; closed when no image is open
   ByteBuffer data;             // the image bytes
   std::uint32_t size = 0;      // image length; never changes while open
   std::uint32_t position = 0;  // position of rom_seek / rom_read / rom_write; may lie past size
   bool writable = false;
-  std::string path;  // the name it was opened from; rom_save writes back there
+  // The file a save may replace: the loaded one, then the one the last save
+  // put in its place.
+  platform::FileIdentity identity;
 };
 
 // The value that identifies an image to rom_seek, rom_read and rom_write and to
@@ -43,9 +51,15 @@ using RomHandle = RomImage*;
 // The handle of the process-wide store while an image is open, else null.
 RomHandle rom_handle();
 
-const std::uint8_t* rom_open(const char* name, std::uint32_t flags, std::uint32_t size);
+const std::uint8_t* rom_open(const char* name, std::uint32_t flags, std::uint32_t size,
+                             std::string* reason = nullptr);
+// As rom_open, on a file the caller has already opened (and perhaps locked and
+// identified): the store takes it over and loads it. Access 1 needs a file
+// opened for reading and writing.
+const std::uint8_t* rom_open_file(platform::OpenFile file, std::uint32_t flags, std::uint32_t size,
+                                  std::string* reason = nullptr);
 bool rom_close();
-int rom_save(const char* name);
+int rom_save(const char* name, std::string* reason = nullptr);
 std::uint32_t rom_size();
 
 int rom_seek(RomHandle image, std::int32_t offset, int origin);

@@ -85,29 +85,31 @@ static_assert(size_total() == kCombinedFileSize, "the plain sizes must fill the 
 // Structure ranges of the combined file, in file order (first, one past last).
 constexpr std::uint32_t kGroups[][2] = {{0x000, 0x088}, {0x11E, 0x1D9}, {0x088, 0x11E}};
 
+// Each structure's offset in the combined file: the sizes of all structures
+// before it in file order.
+constexpr std::array<std::uint32_t, kStructureCount> layout_offsets() {
+  std::array<std::uint32_t, kStructureCount> offsets{};
+  std::uint32_t offset = 0;
+  for (const auto& group : kGroups) {
+    for (std::uint32_t index = group[0]; index < group[1]; ++index) {
+      offsets[index] = offset;
+      offset += kSizes[index];
+    }
+  }
+  return offsets;
+}
+
+constexpr auto kCombinedOffsets = layout_offsets();
+
 }  // namespace
 
 const std::array<StructureKind, kStructureCount> structure_kinds = kKinds;
 const std::array<std::uint32_t, kStructureCount> structure_sizes = kSizes;
 const std::array<PointerTableRange, 1> pointer_table_ranges{
     {{kPointerTableOffset, kStructureCount}}};
-std::array<std::uint8_t, kStructureCount * 3> pointer_table{};
-std::array<std::uint32_t, kStructureCount> structure_offsets{};
 
-void layout_offsets(bool combined) {
-  structure_offsets.fill(0);
-  if (!combined) return;  // per-structure files need no offsets
-  std::uint32_t offset = 0;
-  for (const auto& group : kGroups) {
-    for (std::uint32_t index = group[0]; index < group[1]; ++index) {
-      structure_offsets[index] = offset;
-      offset += kSizes[index];
-    }
-  }
-}
-
-std::uint32_t structure_offset(std::uint32_t index) {
-  return index < kStructureCount ? structure_offsets[index] : 0;
+std::uint32_t combined_offset(std::uint32_t index) {
+  return index < kStructureCount ? kCombinedOffsets[index] : 0;
 }
 
 }  // namespace tilvex

@@ -24,12 +24,8 @@ inline constexpr std::uint32_t free_region_end = 0x1F9580;  // first offset afte
 inline constexpr std::uint32_t kPointerTableOffset = 0x37B1F;
 inline constexpr std::uint32_t kCombinedFileSize = 0x180640;
 
-// Working tables: the pointer table as read by extraction, and each structure's
-// offset in the combined graphics file.
-extern std::array<std::uint8_t, kStructureCount * 3> pointer_table;
-extern std::array<std::uint32_t, kStructureCount> structure_offsets;
-
-void layout_offsets(bool combined);
-std::uint32_t structure_offset(std::uint32_t index);
+// The byte offset of structure index in the combined graphics file; 0 for an
+// index past the catalogue.
+std::uint32_t combined_offset(std::uint32_t index);
 
 }  // namespace tilvex

@@ -9,13 +9,13 @@
 // missing data. The cartridge file itself is never opened for writing here.
 #include "transfer/extract.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "codec/codec.h"
 #include "common/resources.h"
-#include "common/run_settings.h"
 #include "common/same_file.h"
 #include "common/types.h"
 #include "pixel/mode52.h"
@@ -36,18 +36,21 @@ bool write_at(std::FILE* file, std::uint32_t offset, const std::uint8_t* bytes,
 // Closes the file and reports whether everything buffered reached it.
 bool close_checked(FilePtr& file) { return std::fclose(file.release()) == 0; }
 
-void read_pointer_table() {
-  pointer_table.fill(0);
+// The cartridge's pointer table, entry i at bytes 3i to 3i + 2.
+using PointerTable = std::array<std::uint8_t, kStructureCount * 3>;
+
+void read_pointer_table(PointerTable& table) {
+  table.fill(0);
   std::uint32_t filled = 0;
   for (const PointerTableRange& range : pointer_table_ranges) {
     // A short read leaves zeros in place of the missing entries.
-    rom_read_at(pointer_table.data() + filled, range.count * 3, range.offset, 1);
+    rom_read_at(table.data() + filled, range.count * 3, range.offset, 1);
     filled += range.count * 3;
   }
 }
 
-std::uint32_t pointer_entry(std::uint32_t index) {
-  const std::uint8_t* entry = pointer_table.data() + index * 3;
+std::uint32_t pointer_entry(const PointerTable& table, std::uint32_t index) {
+  const std::uint8_t* entry = table.data() + index * 3;
   return entry[0] | static_cast<std::uint32_t>(entry[1]) << 8 |
          static_cast<std::uint32_t>(entry[2]) << 16;
 }
@@ -61,9 +64,9 @@ void read_plain(std::uint8_t* buffer, std::uint32_t length, std::uint32_t offset
 
 // Brings structure index into the buffer in its plain form and returns its
 // size, or 0 when it could not be decoded.
-std::uint32_t load_structure(std::uint8_t* buffer, std::uint32_t index) {
+std::uint32_t load_structure(std::uint8_t* buffer, const PointerTable& table, std::uint32_t index) {
   const std::uint32_t expected = structure_sizes[index];
-  const std::uint32_t offset = snes_to_file(pointer_entry(index), kMap32, 1);
+  const std::uint32_t offset = snes_to_file(pointer_entry(table, index), kMap32, 1);
   switch (structure_kinds[index]) {
     case KindPlain:
       read_plain(buffer, expected, offset);
@@ -87,53 +90,53 @@ std::uint32_t load_structure(std::uint8_t* buffer, std::uint32_t index) {
 
 }  // namespace
 
-int extract_all(bool combined) {
-  const char* graphics_name = graphics_file_name();
-
+int extract_all(const char* graphics_name, const char* rom_name, std::FILE* messages) {
+  const bool combined = graphics_name != nullptr;
   ByteBuffer buffer = allocate_bytes(kStructureBufferSize);
   if (!buffer) return 0;
 
   FilePtr graphics;
   if (combined) {
     // Creating the combined file empties it; never let that be the cartridge.
-    if (!same_existing_file(graphics_name, run_settings.rom_name.c_str())) {
+    if (rom_name == nullptr || !same_existing_file(graphics_name, rom_name)) {
       graphics.reset(std::fopen(graphics_name, "wb"));
     }
     if (!graphics) {
-      std::printf("Couldn't open file %s!\n", graphics_name);
+      std::fprintf(messages, "Couldn't open file %s!\n", graphics_name);
       return 0;
     }
   }
 
-  layout_offsets(combined);
-  read_pointer_table();
+  PointerTable table;
+  read_pointer_table(table);
 
   for (std::uint32_t i = 0; i < kStructureCount; ++i) {
     const std::uint32_t expected = structure_sizes[i];
-    std::uint32_t size = load_structure(buffer.get(), i);
+    std::uint32_t size = load_structure(buffer.get(), table, i);
 
     if (size == 0) {
-      std::printf("Error decompressing structure 0x%03X, using blank...\n", i);
+      std::fprintf(messages, "Error decompressing structure 0x%03X, using blank...\n", i);
       size = expected;
       std::memset(buffer.get(), 0, size);
     }
     if (combined) {
       if (size < expected) {
-        std::printf("Size of structure 0x%03X less than expected, padding...\n", i);
+        std::fprintf(messages, "Size of structure 0x%03X less than expected, padding...\n", i);
         std::memset(buffer.get() + size, 0, expected - size);
       } else if (size > expected) {
-        std::printf("Size of structure 0x%03X greater than expected, truncating...\n", i);
+        std::fprintf(messages, "Size of structure 0x%03X greater than expected, truncating...\n",
+                     i);
         size = expected;
       }
     }
     if (size > kStructureBufferSize) {
-      std::printf("Size of structure 0x%03X way too big, truncating...\n", i);
+      std::fprintf(messages, "Size of structure 0x%03X way too big, truncating...\n", i);
       size = kStructureBufferSize;
     }
 
     if (combined) {
-      if (!write_at(graphics.get(), structure_offset(i), buffer.get(), expected)) {
-        std::printf("Couldn't write file %s!\n", graphics_name);
+      if (!write_at(graphics.get(), combined_offset(i), buffer.get(), expected)) {
+        std::fprintf(messages, "Couldn't write file %s!\n", graphics_name);
         return 0;
       }
       continue;
@@ -142,21 +145,21 @@ int extract_all(bool combined) {
     char name[16];
     std::snprintf(name, sizeof name, "GFX%03X.bin", i);
     FilePtr file;
-    if (!same_existing_file(name, run_settings.rom_name.c_str()))
+    if (rom_name == nullptr || !same_existing_file(name, rom_name))
       file.reset(std::fopen(name, "wb"));
     if (!file) {
-      std::printf("Couldn't open file %s, skipping...\n", name);
+      std::fprintf(messages, "Couldn't open file %s, skipping...\n", name);
       continue;
     }
     const bool written = std::fwrite(buffer.get(), 1, size, file.get()) == size;
     if (!close_checked(file) || !written) {
-      std::printf("Couldn't write file %s!\n", name);
+      std::fprintf(messages, "Couldn't write file %s!\n", name);
       return 0;
     }
   }
 
   if (combined && !close_checked(graphics)) {
-    std::printf("Couldn't write file %s!\n", graphics_name);
+    std::fprintf(messages, "Couldn't write file %s!\n", graphics_name);
     return 0;
   }
   return 1;

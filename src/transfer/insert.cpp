@@ -20,7 +20,6 @@
 
 #include "codec/codec.h"
 #include "common/resources.h"
-#include "common/run_settings.h"
 #include "common/types.h"
 #include "pixel/mode52.h"
 #include "rom/address.h"
@@ -50,16 +49,16 @@ bool read_at(std::FILE* file, std::uint32_t offset, std::uint8_t* bytes, std::ui
 // the file does not hold are zeros. False when the file cannot be read where
 // it holds the structure.
 bool read_from_combined(std::FILE* file, std::uint64_t file_size, std::uint32_t index,
-                        std::uint8_t* buffer) {
-  const std::uint32_t offset = structure_offset(index);
+                        std::uint8_t* buffer, std::FILE* messages) {
+  const std::uint32_t offset = combined_offset(index);
   const std::uint32_t expected = structure_sizes[index];
   if (offset > file_size) {
-    std::printf("File doesn't contain structure %03X, using blank...\n", index);
+    std::fprintf(messages, "File doesn't contain structure %03X, using blank...\n", index);
     std::memset(buffer, 0, expected);
     return true;
   }
   if (offset + expected > file_size) {
-    std::printf("File only has part of structure %03X, padding...\n", index);
+    std::fprintf(messages, "File only has part of structure %03X, padding...\n", index);
     const auto present = static_cast<std::uint32_t>(file_size - offset);
     std::memset(buffer + present, 0, expected - present);
     return read_at(file, offset, buffer, present);
@@ -70,7 +69,7 @@ bool read_from_combined(std::FILE* file, std::uint64_t file_size, std::uint32_t 
 // Structure index from its own file "GFX%03X.bin"; returns its size. A file
 // that cannot be opened or read in full counts as missing: the structure is
 // its expected size of zeros.
-std::uint32_t read_from_own_file(std::uint32_t index, std::uint8_t* buffer) {
+std::uint32_t read_from_own_file(std::uint32_t index, std::uint8_t* buffer, std::FILE* messages) {
   char name[16];
   std::snprintf(name, sizeof name, "GFX%03X.bin", index);
   FilePtr file(std::fopen(name, "rb"));
@@ -78,12 +77,12 @@ std::uint32_t read_from_own_file(std::uint32_t index, std::uint8_t* buffer) {
   if (file && input_size(file.get(), &file_size)) {
     std::uint32_t size = static_cast<std::uint32_t>(file_size);
     if (file_size > kStructureBufferSize) {
-      std::printf("Size of structure 0x%03X way too big, truncating...\n", index);
+      std::fprintf(messages, "Size of structure 0x%03X way too big, truncating...\n", index);
       size = kStructureBufferSize;
     }
     if (read_at(file.get(), 0, buffer, size)) return size;
   }
-  std::printf("Couldn't open file %s, using blank...\n", name);
+  std::fprintf(messages, "Couldn't open file %s, using blank...\n", name);
   std::memset(buffer, 0, structure_sizes[index]);
   return structure_sizes[index];
 }
@@ -146,66 +145,65 @@ bool write_pointer(std::uint32_t index, std::uint32_t file_offset) {
 
 }  // namespace
 
-int insert_all(bool combined) {
-  const char* graphics_name = graphics_file_name();
+InsertResult insert_all(const InsertRequest& request, std::FILE* messages) {
+  const char* graphics_name = request.graphics_name;
+  const bool combined = graphics_name != nullptr;
+  InsertResult result{false, request.start};
 
   ByteBuffer buffer = allocate_bytes(kStructureBufferSize);
-  if (!buffer) return 0;
+  if (!buffer) return result;
 
-  std::uint32_t address = run_settings.insert_address;
+  std::uint32_t address = request.start;
 
   FilePtr graphics;
   std::uint64_t graphics_size = 0;
   if (combined) {
     graphics.reset(std::fopen(graphics_name, "rb"));
     if (!graphics || !input_size(graphics.get(), &graphics_size)) {
-      std::printf("Couldn't open file %s!\n", graphics_name);
-      return 0;
+      std::fprintf(messages, "Couldn't open file %s!\n", graphics_name);
+      return result;
     }
   }
-
-  layout_offsets(combined);
 
   for (std::uint32_t i = 0; i < kStructureCount; ++i) {
     std::uint32_t size = structure_sizes[i];
     if (combined) {
-      if (!read_from_combined(graphics.get(), graphics_size, i, buffer.get())) {
-        std::printf("Couldn't open file %s!\n", graphics_name);
-        return 0;
+      if (!read_from_combined(graphics.get(), graphics_size, i, buffer.get(), messages)) {
+        std::fprintf(messages, "Couldn't open file %s!\n", graphics_name);
+        return result;
       }
     } else {
-      size = read_from_own_file(i, buffer.get());
+      size = read_from_own_file(i, buffer.get(), messages);
     }
 
     size = convert_structure(i, buffer.get(), size);
     if (size == 0 || size > kStructureBufferSize) {
-      std::printf("Error compressing structure 0x%03X!\n", i);
-      return 0;
+      std::fprintf(messages, "Error compressing structure 0x%03X!\n", i);
+      return result;
     }
 
     // The last byte of the cartridge file is never used, and a structure
     // that starts before the end of the free region must not run past it.
     const std::uint64_t end = static_cast<std::uint64_t>(address) + size;
-    const bool room = end < run_settings.cartridge_size &&
+    const bool room = end < request.cartridge_size &&
                       !(address < free_region_end && end > free_region_end) &&
                       !overlaps_reserved(address, end);
     // The image refuses or clips a write it cannot hold; that is no room
     // either, never a structure silently cut short.
     if (!room || rom_write_at(buffer.get(), size, address, 1) != 1 || !write_pointer(i, address)) {
-      std::printf("Not enough room left in ROM for structure 0x%03X!\n", i);
-      return 0;
+      std::fprintf(messages, "Not enough room left in ROM for structure 0x%03X!\n", i);
+      return result;
     }
     address += size;
   }
 
-  if ((run_settings.run_mode & kModeKeepFreeRegion) == 0 && free_region_start < address &&
+  if ((request.mode & kModeKeepFreeRegion) == 0 && free_region_start < address &&
       address < free_region_end) {
     rom_set_fill(0xFF0000);
     rom_erase(address, free_region_end - address);
   }
 
-  run_settings.insert_address = address;
-  return 1;
+  return {true, address};
 }
 
 }  // namespace tilvex

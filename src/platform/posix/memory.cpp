@@ -1,4 +1,5 @@
-#include "common/resources.h"
+// Large blocks aligned to 2 MiB and marked for transparent large pages.
+#include "platform/memory.h"
 
 #include <sys/mman.h>
 

@@ -1,0 +1,47 @@
+#include "common/hex.h"
+
+#include <cctype>
+#include <limits>
+
+namespace tilvex {
+
+namespace {
+
+int hex_digit_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+HexScan scan_hex(const char* text, std::uint32_t* value) {
+  if (text == nullptr) return HexScan::NoNumber;
+  const char* p = text;
+  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') {
+    negative = *p == '-';
+    ++p;
+  }
+  // "0x" introduces the digits only when a digit follows; otherwise the "0"
+  // itself is the number.
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && hex_digit_value(p[2]) >= 0) p += 2;
+  if (hex_digit_value(*p) < 0) return HexScan::NoNumber;
+  std::uint64_t number = 0;
+  bool too_wide = false;
+  for (int digit; (digit = hex_digit_value(*p)) >= 0; ++p) {
+    number = number * 16 + static_cast<std::uint64_t>(digit);
+    if (number > std::numeric_limits<std::uint32_t>::max()) {
+      too_wide = true;
+      number = 0;  // keep scanning to the end of the digits, no overflow
+    }
+  }
+  if (too_wide) return HexScan::TooWide;
+  const auto result = static_cast<std::uint32_t>(number);
+  *value = negative ? 0u - result : result;
+  return HexScan::Number;
+}
+
+}  // namespace tilvex

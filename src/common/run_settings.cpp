@@ -1,7 +1,0 @@
-#include "common/run_settings.h"
-
-namespace tilvex {
-
-RunSettings run_settings;
-
-}  // namespace tilvex
