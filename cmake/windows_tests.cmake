@@ -2,12 +2,14 @@
 # of wine costs seconds): the unit tests in one, the tests that run the
 # programs as processes in another, and the console wait against a real
 # console, which needs a terminal to give wine one.
-set(TILVEX_PROCESS_SUITES
-    "*CommandLine*:CodecCli*:EndToEnd*:DemoTool*:ExtractionProcess*:IdentifyThroughTool*:Smoke*")
+# Suites that run the programs as processes, and the slow model checks.
+set(processes
+    "*CommandLine*:*CodecCli*:*EndToEnd*:*DemoTool*:*ExtractionProcess*:*IdentifyThroughTool*:*Smoke*")
+set(models "*ModelCheck*:*Format15Model*:*Format1Encode*")
+add_test(NAME windows.processes COMMAND tilvex_tests --gtest_filter=${processes} --gtest_brief=1)
+add_test(NAME windows.models COMMAND tilvex_tests --gtest_filter=${models} --gtest_brief=1)
 add_test(NAME windows.units
-         COMMAND tilvex_tests --gtest_filter=-${TILVEX_PROCESS_SUITES} --gtest_brief=1)
-add_test(NAME windows.processes
-         COMMAND tilvex_tests --gtest_filter=${TILVEX_PROCESS_SUITES} --gtest_brief=1)
+         COMMAND tilvex_tests --gtest_filter=-${processes}:${models} --gtest_brief=1)
 
 add_executable(tilvex_console_tests windows/console_wait_test.cpp)
 target_link_libraries(tilvex_console_tests PRIVATE tilvex_platform GTest::gtest GTest::gtest_main)

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "demo/demo_cartridge.h"
+#include "platform/console.h"
 #include "rom/header.h"
 
 namespace {
@@ -37,6 +38,7 @@ bool parse_number(const char* text, std::uint32_t* value) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  tilvex::platform::prepare_console_output();
   std::string output;
   std::uint32_t size = tilvex::kDemoDefaultSize;
   std::uint32_t seed = 1;

@@ -16,6 +16,12 @@ namespace tilvex::platform {
 // always left as it was found, also when the process is interrupted.
 void wait_for_key_or_click(int input, const char* prompt);
 
+// Makes the console show the programs' text, file names included, as UTF-8
+// for the rest of the process (the console's own setting comes back when the
+// process ends normally). Each program's main calls this first; where
+// terminals take UTF-8 anyway it does nothing.
+void prepare_console_output();
+
 // What the bytes read from a terminal so far amount to.
 enum class TerminalInput {
   Incomplete,  // the start of an escape sequence: read on

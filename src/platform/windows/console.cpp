@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 #include "platform/console_events.h"
@@ -112,7 +113,20 @@ class WindowsConsole {
   std::optional<ClickableConsole> clickable_;
 };
 
+UINT saved_output_code_page = 0;
+
+void restore_output_code_page() { ::SetConsoleOutputCP(saved_output_code_page); }
+
 }  // namespace
+
+void prepare_console_output() {
+  const UINT current = ::GetConsoleOutputCP();  // 0: no console
+  if (current == 0 || current == CP_UTF8 || saved_output_code_page != 0) return;
+  if (::SetConsoleOutputCP(CP_UTF8)) {
+    saved_output_code_page = current;
+    std::atexit(restore_output_code_page);
+  }
+}
 
 void wait_for_key_or_click(int input, const char* prompt) {
   std::fflush(stdout);
