@@ -1,8 +1,7 @@
 # The Windows suite under wine, registered as a few large tests (every start
-# of wine costs seconds): the unit tests in one, the tests that run the
-# programs as processes in another, and the console wait against a real
-# console, which needs a terminal to give wine one.
-# Suites that run the programs as processes, and the slow model checks.
+# of wine costs seconds): the suites that run the programs as processes, the
+# slow model checks, the other unit tests, and the console wait against a
+# real console, which needs a terminal to give wine one.
 set(processes
     "*CommandLine*:*CodecCli*:*EndToEnd*:*DemoTool*:*ExtractionProcess*:*IdentifyThroughTool*:*Smoke*")
 set(models "*ModelCheck*:*Format15Model*:*Format1Encode*")

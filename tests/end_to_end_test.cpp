@@ -255,6 +255,26 @@ TEST(EndToEnd, ReadOnlyCartridgeIsRefusedForInsertion) {
   EXPECT_TRUE(read_file(cartridge) == testing::demo_cartridge());
 }
 
+// Names in any script reach the files and the messages unchanged (on Windows
+// through the programs' UTF-8 code page).
+TEST(EndToEnd, NamesOutsideAsciiWork) {
+  TempDir dir;
+  const std::string cartridge =
+      "\xC5\x81\xC3\xB3"
+      "d\xC5\xBA \xE3\x82\xAB.smc";
+  const std::string graphics = "\xCE\xB3\xCF\x81\xCE\xB1\xCF\x86.bin";
+  write_file(dir.file(cartridge), testing::demo_cartridge());
+  const testing::ProcessResult run =
+      run_process(TILVEX_EXE, {"100", cartridge, graphics}, dir.path());
+  EXPECT_EQ(run.exit_status, 0) << run.output;
+  EXPECT_TRUE(read_file(dir.file(graphics)) == testing::demo_combined_file());
+  const testing::ProcessResult missing =
+      run_process(TILVEX_EXE, {"0", graphics + ".smc"}, dir.path());
+  EXPECT_NE(missing.output.find("Unable to open the ROM: " + graphics + ".smc\n"),
+            std::string::npos)
+      << missing.output;
+}
+
 TEST(DemoTool, WritesOnlyCartridgesTheToolAccepts) {
   TempDir dir;
   struct Case {

@@ -22,7 +22,11 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::filesystem::path& path() const { return path_; }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
+  // The full name of a file in it; names are UTF-8 text on every system.
+  std::string file(const std::string& name) const {
+    const std::u8string full = (path_ / std::u8string(name.begin(), name.end())).u8string();
+    return std::string(full.begin(), full.end());
+  }
 
  private:
   std::filesystem::path path_;
