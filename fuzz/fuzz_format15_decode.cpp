@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "codec/format15.h"
-#include "rom/image.h"
 
 namespace {
 
@@ -36,29 +35,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint32_t rows = (choice & 0x200) ? take32(data, size) : (choice & 0xFF) % 44;
   const std::uint32_t max_size = (choice & 0x400) ? (choice >> 16) : 0x10000;
 
-  RomImage image;
-  image.size = static_cast<std::uint32_t>(size);
-  image.data = allocate_bytes(size);
-  if (size > 0) std::memcpy(image.data.get(), data, size);
-
+  const auto input_size = static_cast<std::uint32_t>(size);
   std::vector<std::uint8_t> out(max_size);
-  std::uint32_t end = 0;
-  const std::uint32_t decoded =
-      format15_decode(&image, max_size ? out.data() : nullptr, offset, max_size, rows, &end);
+  const DecodeResult result =
+      format15_decode(data, input_size, offset, max_size ? out.data() : nullptr, max_size, rows);
+  const std::uint32_t decoded = result.produced;
   check(decoded == 0 || (rows <= kFormat15MaxDecodeRows && decoded == 512 * rows));
-  check(image.position <= (offset < image.size ? image.size : offset));
+  check((result.status == CodecStatus::ok) == (decoded != 0 || rows == 0));
+  if (result.status == CodecStatus::ok || result.status == CodecStatus::malformed) {
+    check(result.overread == (result.end > input_size ? result.end - input_size : 0));
+  }
   if (decoded == 0 || max_size < decoded || rows > kFormat15MaxEncodeRows) return 0;
 
   std::vector<std::uint8_t> tiles(out.begin(), out.begin() + decoded);
   std::vector<std::uint8_t> stream(0x10000);
-  const std::uint32_t length = format15_encode(tiles.data(), stream.data(), decoded, 0x10000, rows);
+  const std::uint32_t length =
+      format15_encode(tiles.data(), decoded, stream.data(), 0x10000, rows).produced;
   check(length > 0);
-  RomImage again;
-  again.size = length;
-  again.data = allocate_bytes(length);
-  std::memcpy(again.data.get(), stream.data(), length);
+  std::vector<std::uint8_t> again(stream.begin(), stream.begin() + length);
   std::vector<std::uint8_t> back(decoded);
-  check(format15_decode(&again, back.data(), 0, decoded, rows, &end) == decoded);
-  check(back == tiles && end == length);
+  const DecodeResult second = format15_decode(again.data(), length, 0, back.data(), decoded, rows);
+  check(second.produced == decoded);
+  check(back == tiles && second.end == length && second.overread == 0);
   return 0;
 }

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "codec/format15.h"
-#include "rom/image.h"
 
 namespace {
 
@@ -29,24 +28,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::vector<std::uint8_t> stream(0x10000);
   const std::uint32_t length =
-      format15_encode(tiles.data(), stream.data(), tile_size, 0x10000, rows);
+      format15_encode(tiles.data(), tile_size, stream.data(), 0x10000, rows).produced;
   check(length > 0 && length <= 0x10000);
 
   std::vector<std::uint8_t> in_place(tiles);
   in_place.resize(0x10000);
-  check(format15_encode(in_place.data(), in_place.data(), tile_size, 0x10000, rows) == length);
+  check(format15_encode(in_place.data(), tile_size, in_place.data(), 0x10000, rows).produced ==
+        length);
   check(std::memcmp(in_place.data(), stream.data(), length) == 0);
 
   const std::uint32_t offset = data[0];
-  RomImage image;
-  image.size = offset + length;
-  image.data = allocate_bytes(image.size);
-  std::memset(image.data.get(), 0xFF, offset);
-  std::memcpy(image.data.get() + offset, stream.data(), length);
+  std::vector<std::uint8_t> image(offset + length, 0xFF);
+  std::memcpy(image.data() + offset, stream.data(), length);
   std::vector<std::uint8_t> decoded(tile_size);
-  std::uint32_t end = 0;
-  check(format15_decode(&image, decoded.data(), offset, tile_size, rows, &end) == tile_size);
+  const DecodeResult result =
+      format15_decode(image.data(), offset + length, offset, decoded.data(), tile_size, rows);
+  check(result.produced == tile_size);
   check(decoded == tiles);
-  check(end == offset + length && image.position == end);
+  check(result.end == offset + length && result.overread == 0);
   return 0;
 }

@@ -10,7 +10,6 @@
 #include "../tests/format1_reference.h"
 #include "codec/format1.h"
 #include "codec/format1_tuning.h"
-#include "common/resources.h"
 
 namespace {
 
@@ -27,33 +26,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t* from = size == 0 ? &none : source.data();
 
   std::vector<std::uint8_t> stream(kLimit);
-  const std::uint32_t length = tilvex::format1_encode(from, stream.data(), n, kLimit);
+  const std::uint32_t length = tilvex::format1_encode(from, n, stream.data(), kLimit).produced;
 
   // Building every level of the search at once changes nothing.
   std::vector<std::uint8_t> eager(kLimit);
-  if (tilvex::format1_encode_tuned(from, eager.data(), n, kLimit, 0) != length) std::abort();
+  if (tilvex::format1_encode_tuned(from, n, eager.data(), kLimit, 0).produced != length)
+    std::abort();
   if (std::memcmp(eager.data(), stream.data(), length) != 0) std::abort();
 
   std::vector<std::uint8_t> in_place(kLimit, 0);
   std::copy(source.begin(), source.end(), in_place.begin());
-  if (tilvex::format1_encode(in_place.data(), in_place.data(), n, kLimit) != length) std::abort();
+  if (tilvex::format1_encode(in_place.data(), n, in_place.data(), kLimit).produced != length)
+    std::abort();
   if (std::memcmp(in_place.data(), stream.data(), length) != 0) std::abort();
 
   if (size <= kModelLimit) {
-    const auto want = tilvex::testing::reference_encode(source);
-    if (want.has_value() != (length != 0)) std::abort();
-    if (want && (want->size() != length || std::memcmp(want->data(), stream.data(), length) != 0))
-      std::abort();
+    const std::vector<std::uint8_t> want = tilvex::testing::reference_encode(source);
+    if (want.size() != length || std::memcmp(want.data(), stream.data(), length) != 0) std::abort();
   }
   if (length == 0) return 0;
 
-  tilvex::RomImage image;
-  image.size = length;
-  image.data = tilvex::allocate_bytes(length);
-  std::memcpy(image.data.get(), stream.data(), length);
   std::vector<std::uint8_t> decoded(kLimit);
-  std::uint32_t end = 0;
-  if (tilvex::format1_decode(&image, decoded.data(), 0, kLimit, &end) != n) std::abort();
-  if (end != length || std::memcmp(decoded.data(), from, n) != 0) std::abort();
+  const tilvex::DecodeResult result =
+      tilvex::format1_decode(stream.data(), length, 0, decoded.data(), kLimit);
+  if (result.produced != n || result.end != length || result.overread != 0) std::abort();
+  if (std::memcmp(decoded.data(), from, n) != 0) std::abort();
   return 0;
 }

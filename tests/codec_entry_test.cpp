@@ -100,6 +100,7 @@ TEST(CodecEntry, DecodesTheStreamAtItsFileOffset) {
                                parameter_for(sample), &end),
               size);
     EXPECT_EQ(end, offset + length);
+    EXPECT_EQ(rom_handle()->position, offset + length);
     EXPECT_TRUE(std::equal(plain.begin(), plain.end(), decoded.begin())) << sample.index;
 
     std::vector<std::uint8_t> clipped(0x10000, 0xEE);
@@ -108,6 +109,43 @@ TEST(CodecEntry, DecodesTheStreamAtItsFileOffset) {
               size);
     EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + 0x40, clipped.begin()));
     EXPECT_EQ(clipped[0x40], 0xEE);
+    rom_close();
+  }
+}
+
+// The image's position ends where reading the stream byte by byte would have
+// left it: just past the stream, at the end of the image when the stream runs
+// past it, or at the start when that lies past the end already. A malformed
+// stream still moves it and reports its end.
+TEST(CodecEntry, LeavesTheImagePositionWhereTheStreamEnded) {
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> image;
+    std::uint32_t format, offset, result, end, position;
+  };
+  // A format 1 stream that runs past the end produces zeros (two stream bytes
+  // each) up to the output limit.
+  auto zeros_from = [](std::uint32_t output) { return 2 * (0x10000 - output) + 1; };
+  const Case cases[] = {
+      {"format 1 inside", {0x22, 0x41, 0xFF, 0x00}, kFormat1, 0, 3, 3, 3},
+      {"format 1 cut off", {0x02, 0x41, 0x42}, kFormat1, 0, 0x10000, 4 + zeros_from(3), 3},
+      {"format 1 past the end", {1, 2, 3, 4}, kFormat1, 100, 0x10000, 100 + zeros_from(0), 100},
+      {"format 15 half a header", {0x21, 0x43}, kFormat15, 0, 512, 517, 2},
+      {"format 15 past the end", {0x21, 0x43}, kFormat15, 1000, 512, 1517, 1000},
+      {"format 15 end wraps", {0x21, 0x43}, kFormat15, 0xFFFFFFFE, 512, 515, 0xFFFFFFFE},
+      {"format 15 malformed", {0, 0, 0, 0xF0, 0xFF, 0xFF, 0xA5, 0xA5}, kFormat15, 0, 0, 6, 6},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::write_file(dir.file("image.bin"), c.image);
+    ASSERT_TRUE(rom_open(dir.file("image.bin").c_str(), 0, 0));
+    rom_handle()->position = 0x1234567;
+    std::vector<std::uint8_t> destination(0x10000);
+    std::uint32_t end = 0;
+    EXPECT_EQ(decompress_block(destination.data(), c.offset, 0x10000, c.format, 1, &end), c.result);
+    EXPECT_EQ(end, c.end);
+    EXPECT_EQ(rom_handle()->position, c.position);
     rom_close();
   }
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "codec/format15.h"
+#include "format15_model.h"
 #include "format15_pictures.h"
 
 namespace tilvex::testing {
@@ -15,15 +16,20 @@ constexpr std::uint32_t kUnset = 0xDEADBEEF;
 struct Decoded {
   std::uint32_t size;
   Bytes out;
-  std::uint32_t end;
-  std::uint32_t image_position;
+  std::uint64_t end;  // kUnset when the stream was not read
+  std::uint64_t overread;
+  CodecStatus status;
 };
 
-Decoded decode(RomImage& image, std::uint32_t offset, std::uint32_t tile_rows,
+Decoded decode(const Bytes& image, std::uint32_t offset, std::uint32_t tile_rows,
                std::uint32_t max_size = 0x10000) {
-  Decoded d{0, Bytes(0x10000, 0xEE), kUnset, 0};
-  d.size = format15_decode(&image, d.out.data(), offset, max_size, tile_rows, &d.end);
-  d.image_position = image.position;
+  Decoded d{0, Bytes(0x10000, 0xEE), kUnset, 0, CodecStatus::ok};
+  const DecodeResult r = format15_decode(image.data(), static_cast<std::uint32_t>(image.size()),
+                                         offset, d.out.data(), max_size, tile_rows);
+  d.size = r.produced;
+  d.status = r.status;
+  d.overread = r.overread;
+  if (r.status == CodecStatus::ok || r.status == CodecStatus::malformed) d.end = r.end;
   return d;
 }
 
@@ -38,11 +44,10 @@ TEST(Format15Decode, KnownStreams) {
   for (const auto& [stream, picture] :
        {std::pair{kZeroStream, Picture(1024, 0)}, std::pair{kHalfStream, half_picture()},
         std::pair{kMovingStream, moving_picture()}}) {
-    RomImage image = image_holding(stream, 7);
-    const Decoded d = decode(image, 7, 1);
+    const Decoded d = decode(image_holding(stream, 7), 7, 1);
     expect_tiles(d, picture);
     EXPECT_EQ(d.end, 7 + stream.size());
-    EXPECT_EQ(d.image_position, 7 + stream.size());
+    EXPECT_EQ(d.overread, 0u);
   }
 }
 
@@ -58,13 +63,12 @@ TEST(Format15Decode, MovingBoundaryRowsAreTheseCommands) {
 TEST(Format15Decode, TileRowLimits) {
   struct Case {
     std::uint32_t rows, result;
-    bool reads;
+    bool reads;  // false: refused as an invalid argument
   };
   for (const Case c : {Case{0, 0, true}, Case{42, 42 * 512, true}, Case{43, 0, false},
                        Case{0x20000000, 0, false}, Case{0xFFFFFFFF, 0, false}}) {
     SCOPED_TRACE(c.rows);
-    RomImage image = image_holding(Bytes(4, 0), 3, 0);  // all zero bits: rows of colour 0
-    const Decoded d = decode(image, 3, c.rows);
+    const Decoded d = decode(image_holding(Bytes(4, 0), 3, 0), 3, c.rows);  // all zero bits
     EXPECT_EQ(d.size, c.result);
     EXPECT_TRUE(
         std::all_of(d.out.begin(), d.out.begin() + c.result, [](auto b) { return b == 0; }));
@@ -72,23 +76,25 @@ TEST(Format15Decode, TileRowLimits) {
     // Zero bits: every pixel row is a fill-only row of 128 one-pixel fills, 513 bits.
     const std::uint32_t bits = c.rows * 8 * 513;
     EXPECT_EQ(d.end, c.reads ? 3 + 4 + (bits > 4 ? (bits - 4 + 7) / 8 : 0) : kUnset);
-    EXPECT_EQ(d.image_position, c.reads ? 3 + 4 : 0x1234u);
+    EXPECT_EQ(d.status, c.reads ? CodecStatus::ok : CodecStatus::invalid_argument);
   }
 }
 
 TEST(Format15Decode, OptionalArguments) {
-  RomImage image = image_holding(kHalfStream, 0);
+  const Bytes image = image_holding(kHalfStream, 0);
   const Decoded clipped = decode(image, 0, 1, 5);
   EXPECT_EQ(clipped.size, 512u);
   const Bytes tiles = tiles_from_picture(half_picture());
   EXPECT_TRUE(std::equal(tiles.begin(), tiles.begin() + 5, clipped.out.begin()));
   EXPECT_EQ(clipped.out[5], 0xEE);
 
-  EXPECT_EQ(format15_decode(&image, nullptr, 0, 0x10000, 1, nullptr), 512u);
-  EXPECT_EQ(image.position, kHalfStream.size());
+  EXPECT_EQ(format15_decode(image.data(), 32, 0, nullptr, 0x10000, 1).produced, 512u);
+  // No input at all reads as zero bits: eight fill-only rows of colour 0.
   Bytes out(16, 0xEE);
-  EXPECT_EQ(format15_decode(nullptr, out.data(), 0, 16, 1, nullptr), 0u);
-  EXPECT_EQ(out, Bytes(16, 0xEE));
+  const DecodeResult none = format15_decode(nullptr, 0, 0, out.data(), 16, 1);
+  EXPECT_EQ(none.produced, 512u);
+  EXPECT_EQ(out, Bytes(16, 0));
+  EXPECT_EQ(none.overread, 4 + 513u);
 }
 
 // Each stream ends with its last command; the image goes on with other bytes.
@@ -139,14 +145,13 @@ TEST(Format15Decode, MalformedStreamsStopWhereTheyFail) {
     if (c.accepted)
       for (int row = c.rows; row < 8; ++row) c.stream.row(false).fill(128, 2);
     const Bytes& stream = c.stream.bytes();
-    RomImage image = image_holding(stream, 100);
-    const Decoded d = decode(image, 100, 1);
+    const Decoded d = decode(image_holding(stream, 100), 100, 1);
     EXPECT_EQ(d.size, c.accepted ? 512u : 0u);
+    EXPECT_EQ(d.status, c.accepted ? CodecStatus::ok : CodecStatus::malformed);
     if (!c.accepted) {
       EXPECT_EQ(d.out[0], 0xEE);
     }
     EXPECT_EQ(d.end, 100 + stream.size());
-    EXPECT_EQ(d.image_position, 100 + stream.size());
   }
 }
 
@@ -157,17 +162,16 @@ TEST(Format15Decode, StreamsPastTheImageEnd) {
     Bytes image;
     std::uint32_t offset;
     std::uint8_t colour;
-    std::uint32_t end, position;
+    std::uint64_t end;
   };
-  for (const Case& c : {Case{{0x21, 0x43}, 0, 1, 517, 2},  // half a header
-                        Case{{0x21, 0x43}, 1000, 0, 1517, 1000},
-                        Case{{0x21, 0x43}, 0xFFFFFFFE, 0, 515, 0xFFFFFFFE}}) {
+  for (const Case& c : {Case{{0x21, 0x43}, 0, 1, 517},  // half a header
+                        Case{{0x21, 0x43}, 1000, 0, 1517},
+                        Case{{0x21, 0x43}, 0xFFFFFFFE, 0, 0xFFFFFFFEull + 517}}) {
     SCOPED_TRACE(c.offset);
-    RomImage image = image_holding(c.image, 0, 0);
-    const Decoded d = decode(image, c.offset, 1);
+    const Decoded d = decode(c.image, c.offset, 1);
     expect_tiles(d, Picture(1024, c.colour));
     EXPECT_EQ(d.end, c.end);
-    EXPECT_EQ(d.image_position, c.position);
+    EXPECT_EQ(d.overread, c.end - 2);
   }
 }
 
@@ -227,10 +231,63 @@ TEST(Format15Decode, StreamsOfAnotherWriter) {
     const std::uint32_t rows = 1 + rng() % 4;
     const Picture picture = random_picture(rng, rows);
     const Bytes stream = varied_stream(picture, rng);
-    RomImage image = image_holding(stream, 9);
-    const Decoded d = decode(image, 9, rows);
+    const Decoded d = decode(image_holding(stream, 9), 9, rows);
     ASSERT_NO_FATAL_FAILURE(expect_tiles(d, picture)) << "picture " << i;
     ASSERT_EQ(d.end, 9 + stream.size());
+  }
+}
+
+// Random commands of every kind, cuts that leave the cursor in place or move
+// it right among them, and the odd malformed one, against the literal model.
+TEST(Format15Decode, AgreesWithTheLiteralModel) {
+  std::mt19937 rng(1510);
+  auto below = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  for (int i = 0; i < 600; ++i) {
+    const std::uint32_t tile_rows = 1 + rng() % 2;
+    std::array<std::uint8_t, 7> table;
+    for (auto& colour : table) colour = static_cast<std::uint8_t>(rng() % 4);
+    StreamBuilder s(table);
+    Format15ModelRow row;
+    bool malformed = false;
+    for (std::uint32_t y = 0; y < 8 * tile_rows && !malformed; ++y) {
+      const bool reference = y > 0 && below(4) != 0;
+      s.row(reference);
+      row.c = 127;
+      for (int commands = 0; row.c >= 0 && !malformed; ++commands) {
+        const int kind = !reference ? 1 : commands > 200 ? 1 : below(4);
+        // Mostly counts that fit, now and then one that may not.
+        const bool wild = below(40) == 0;
+        int n;
+        if (kind == 1) {
+          n = wild ? 1 + below(130) : 1 + below(std::min(row.c + 1, 24));
+          const unsigned index = static_cast<unsigned>(below(8));
+          const auto colour = static_cast<std::uint8_t>(index == 7 ? rng() % 4 : table[index]);
+          s.fill(static_cast<unsigned>(n), index, colour);
+          malformed = !row.fill(n, colour);
+        } else if (kind == 0) {
+          n = wild ? 1 + below(130) : 1 + below(3);
+          s.keep(static_cast<unsigned>(n));
+          malformed = !row.keep(n);
+        } else if (kind == 2) {
+          n = wild ? 1 + below(130) : 1 + below(std::max(1, row.left_neighbour(row.c) + 1));
+          s.extend(static_cast<unsigned>(n));
+          malformed = !row.extend(n);
+        } else {
+          const int s_at = row.left_neighbour(row.c);
+          n = wild ? 1 + below(130) : 1 + below(127 - s_at);  // lands anywhere right of s
+          s.cut(static_cast<unsigned>(n));
+          malformed = !row.cut(n);
+        }
+      }
+    }
+    const Bytes& stream = s.bytes();
+    const Format15ModelDecoded want = format15_model_decode(stream, tile_rows);
+    const Decoded got = decode(stream, 0, tile_rows);
+    ASSERT_EQ(got.status, want.ok ? CodecStatus::ok : CodecStatus::malformed) << "stream " << i;
+    ASSERT_EQ(got.end, want.end) << "stream " << i;
+    if (want.ok) {
+      ASSERT_NO_FATAL_FAILURE(expect_tiles(got, want.picture)) << "stream " << i;
+    }
   }
 }
 

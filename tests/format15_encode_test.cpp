@@ -47,13 +47,14 @@ TEST(Format15Encode, KnownPictures) {
         std::pair{kTrialTie, kTrialTieStream}, std::pair{kAttemptTie, kAttemptTieStream}}) {
     const Bytes tiles = tiles_from_picture(picture);
     Bytes out(0x10000, 0xEE);
-    ASSERT_EQ(format15_encode(tiles.data(), out.data(), 512, 0x10000, 1), stream.size());
+    ASSERT_EQ(format15_encode(tiles.data(), 512, out.data(), 0x10000, 1).produced, stream.size());
     EXPECT_TRUE(std::equal(stream.begin(), stream.end(), out.begin()));
     EXPECT_EQ(out[stream.size()], 0xEE);
 
     Bytes in_place = tiles;
     in_place.resize(0x10000);
-    ASSERT_EQ(format15_encode(in_place.data(), in_place.data(), 512, 0x10000, 1), stream.size());
+    ASSERT_EQ(format15_encode(in_place.data(), 512, in_place.data(), 0x10000, 1).produced,
+              stream.size());
     EXPECT_TRUE(std::equal(stream.begin(), stream.end(), in_place.begin()));
   }
 }
@@ -61,11 +62,11 @@ TEST(Format15Encode, KnownPictures) {
 TEST(Format15Encode, OptionalArguments) {
   const Bytes tiles = tiles_from_picture(moving_picture());
   Bytes out(16, 0xEE);
-  EXPECT_EQ(format15_encode(tiles.data(), out.data(), 512, 5, 1), 16u);
+  EXPECT_EQ(format15_encode(tiles.data(), 512, out.data(), 5, 1).produced, 16u);
   EXPECT_TRUE(std::equal(out.begin(), out.begin() + 5, kMovingStream.begin()));
   EXPECT_EQ(out[5], 0xEE);
-  EXPECT_EQ(format15_encode(tiles.data(), nullptr, 512, 0x10000, 1), 16u);
-  EXPECT_EQ(format15_encode(nullptr, out.data(), 512, 0x10000, 1), 0u);
+  EXPECT_EQ(format15_encode(tiles.data(), 512, nullptr, 0x10000, 1).produced, 16u);
+  EXPECT_EQ(format15_encode(nullptr, 512, out.data(), 0x10000, 1).produced, 0u);
 }
 
 // Refused calls write nothing; the source holds exactly `size` bytes, so a
@@ -87,15 +88,15 @@ TEST(Format15Encode, Limits) {
     }
     Bytes out(0x10000, 0xEE);
     const std::uint32_t length =
-        format15_encode(source.data(), out.data(), c.size, 0x10000, c.rows);
+        format15_encode(source.data(), c.size, out.data(), 0x10000, c.rows).produced;
     EXPECT_EQ(length != 0, c.accepted);
     if (!c.accepted) {
       EXPECT_EQ(out[0], 0xEE);
       continue;
     }
-    RomImage image = image_holding(Bytes(out.begin(), out.begin() + length), 0);
     Bytes decoded(0x10000);
-    EXPECT_EQ(format15_decode(&image, decoded.data(), 0, 0x10000, c.rows, nullptr), c.rows * 512);
+    EXPECT_EQ(format15_decode(out.data(), length, 0, decoded.data(), 0x10000, c.rows).produced,
+              c.rows * 512);
     EXPECT_TRUE(std::equal(decoded.begin(), decoded.begin() + c.rows * 512, source.begin()));
   }
 }
@@ -110,7 +111,8 @@ TEST(Format15Encode, GeneratedPicturesDigest) {
   std::uint64_t digest = 1469598103934665603u;
   for (int i = 0; i < 400; ++i) {
     const Bytes tiles = tiles_from_picture(random_picture(rng, 1));
-    const std::uint32_t length = format15_encode(tiles.data(), out.data(), 512, 0x10000, 1);
+    const std::uint32_t length =
+        format15_encode(tiles.data(), 512, out.data(), 0x10000, 1).produced;
     for (std::uint32_t k = 0; k < length; ++k) digest = (digest ^ out[k]) * 1099511628211u;
   }
   EXPECT_EQ(digest, 0x254fc215cde73708u);
@@ -125,19 +127,21 @@ TEST(Format15Encode, RoundTrips) {
     const std::uint32_t rows = i % 100 == 0 ? 16 + rng() % 17 : 1 + rng() % 4;
     const Bytes tiles = tiles_from_picture(random_picture(rng, rows));
     const std::uint32_t length =
-        format15_encode(tiles.data(), out.data(), rows * 512, 0x10000, rows);
+        format15_encode(tiles.data(), rows * 512, out.data(), 0x10000, rows).produced;
     ASSERT_GT(length, 0u);
 
     Bytes in_place = tiles;
     in_place.resize(0x10000);
-    ASSERT_EQ(format15_encode(in_place.data(), in_place.data(), rows * 512, 0x10000, rows), length);
+    ASSERT_EQ(format15_encode(in_place.data(), rows * 512, in_place.data(), 0x10000, rows).produced,
+              length);
     ASSERT_TRUE(std::equal(out.begin(), out.begin() + length, in_place.begin()));
 
-    RomImage image = image_holding(Bytes(out.begin(), out.begin() + length), 21);
-    std::uint32_t end = 0;
-    ASSERT_EQ(format15_decode(&image, decoded.data(), 21, 0x10000, rows, &end), tiles.size());
+    const Bytes image = image_holding(Bytes(out.begin(), out.begin() + length), 21);
+    const DecodeResult back = format15_decode(
+        image.data(), static_cast<std::uint32_t>(image.size()), 21, decoded.data(), 0x10000, rows);
+    ASSERT_EQ(back.produced, tiles.size());
     ASSERT_TRUE(std::equal(tiles.begin(), tiles.end(), decoded.begin())) << "picture " << i;
-    ASSERT_EQ(end, 21 + length);
+    ASSERT_EQ(back.end, 21 + length);
   }
 }
 

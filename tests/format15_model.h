@@ -416,4 +416,123 @@ inline std::vector<std::uint8_t> format15_model_encode(const std::uint8_t* sourc
   return second;
 }
 
+// A literal format 15 row decoder: the row as the decoder holds it and the
+// cursor, changed one command at a time. Each command returns false where the
+// stream is malformed.
+struct Format15ModelRow {
+  std::uint8_t p[128] = {};
+  int c = 127;
+
+  int left_neighbour(int x) const {
+    int s = x - 1;
+    while (s >= 0 && p[s] == p[x]) --s;
+    return s;
+  }
+  bool fill(int n, std::uint8_t colour) {
+    if (n > c + 1) return false;
+    for (int i = 0; i < n; ++i) p[c - i] = colour;
+    c -= n;
+    return true;
+  }
+  bool keep(int n) {
+    for (int i = 0; i < n; ++i) {
+      if (c < 0) return false;
+      c = left_neighbour(c);
+    }
+    return true;
+  }
+  bool extend(int n) {
+    const std::uint8_t v = p[c];
+    const int s = left_neighbour(c);
+    if (s < 0 || n > s + 1) return false;
+    const std::uint8_t d = p[s];
+    for (int x = s - n + 1; x <= s; ++x) p[x] = v;
+    c = s - n;
+    if (c >= 0) p[c] = d;
+    return true;
+  }
+  bool cut(int n) {
+    const int s = left_neighbour(c);
+    const std::uint8_t d = s >= 0 ? p[s] : 0;
+    c = s + n;
+    if (c > 127) return false;
+    p[c] = d;
+    return true;
+  }
+};
+
+struct Format15ModelDecoded {
+  bool ok = false;
+  std::vector<std::uint8_t> picture;  // 128 pixels per row, when ok
+  std::uint64_t end = 0;              // bytes fetched, the header included
+};
+
+// Decodes a stream that starts at byte 0 of `in`, one bit at a time; bytes
+// past the end read as 0.
+inline Format15ModelDecoded format15_model_decode(const std::vector<std::uint8_t>& in,
+                                                  std::uint32_t tile_rows) {
+  auto byte = [&](std::uint64_t i) -> unsigned { return i < in.size() ? in[i] : 0u; };
+  std::uint64_t fetched = 4;
+  unsigned buffer = byte(3) >> 4, left = 4;
+  auto bit = [&]() {
+    if (left == 0) {
+      buffer = byte(fetched++);
+      left = 8;
+    }
+    const unsigned b = buffer & 1;
+    buffer >>= 1;
+    --left;
+    return b;
+  };
+  auto field = [&](int length) {
+    unsigned value = 0;
+    while (length-- > 0) value = value * 2 + bit();
+    return value;
+  };
+  auto count = [&]() -> unsigned {
+    unsigned n = 0, weight = 1;
+    while (bit() == 1) {
+      if (bit() == 1) n += weight;
+      weight <<= 1;
+      if (weight > 128) return 0;
+    }
+    return n + weight;
+  };
+  std::uint8_t table[7];
+  for (unsigned i = 0; i < 7; ++i) table[i] = (byte(i / 2) >> (4 * (i % 2))) & 15;
+
+  Format15ModelDecoded decoded;
+  std::vector<std::uint8_t> picture(128 * 8 * std::size_t{tile_rows}, 0);
+  Format15ModelRow row;
+  for (std::uint32_t y = 0; y < 8 * tile_rows; ++y) {
+    row.c = 127;
+    const bool reference = bit() == 1;
+    while (row.c >= 0) {
+      const auto n = static_cast<int>(count());
+      bool ok = n != 0;
+      const unsigned command = !ok ? 4 : reference ? field(2) : 1;
+      if (command == 1) {
+        const unsigned index = field(3);
+        const unsigned colour = index == 7 ? field(4) : table[index];
+        ok = row.fill(n, static_cast<std::uint8_t>(colour));
+      } else if (command == 0) {
+        ok = row.keep(n);
+      } else if (command == 2) {
+        ok = row.extend(n);
+      } else if (command == 3) {
+        ok = row.cut(n);
+      }
+      if (!ok) {
+        decoded.end = fetched;
+        return decoded;
+      }
+    }
+    std::copy(row.p, row.p + 128, picture.begin() + 128 * y);
+  }
+  decoded.ok = true;
+  decoded.picture = std::move(picture);
+  decoded.end = fetched;
+  return decoded;
+}
+
 }  // namespace tilvex::testing

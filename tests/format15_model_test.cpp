@@ -253,14 +253,14 @@ std::uint32_t some_tile_rows(Rng& rng) {
 
 void expect_decodes_to(const Bytes& stream, const Bytes& tiles, std::uint32_t tile_rows,
                        std::uint32_t offset) {
-  RomImage image = image_holding(stream, offset);
+  const Bytes image = image_holding(stream, offset);
   Bytes decoded(tiles.size() + 16, 0xEE);
-  std::uint32_t end = 0;
-  ASSERT_EQ(format15_decode(&image, decoded.data(), offset,
-                            static_cast<std::uint32_t>(tiles.size()), tile_rows, &end),
-            tiles.size());
+  const DecodeResult result =
+      format15_decode(image.data(), static_cast<std::uint32_t>(image.size()), offset,
+                      decoded.data(), static_cast<std::uint32_t>(tiles.size()), tile_rows);
+  ASSERT_EQ(result.produced, tiles.size());
   EXPECT_TRUE(std::equal(tiles.begin(), tiles.end(), decoded.begin()));
-  EXPECT_EQ(end, offset + stream.size());
+  EXPECT_EQ(result.end, offset + stream.size());
 }
 
 TEST(Format15Model, EncoderMatchesModelOnGeneratedPictures) {
@@ -276,8 +276,10 @@ TEST(Format15Model, EncoderMatchesModelOnGeneratedPictures) {
                  std::to_string(tile_rows));
 
     const Bytes expected = format15_model_encode(tiles.data(), tile_rows, &stats);
-    const std::uint32_t length = format15_encode(
-        tiles.data(), out.data(), static_cast<std::uint32_t>(tiles.size()), 0x10000, tile_rows);
+    const std::uint32_t length =
+        format15_encode(tiles.data(), static_cast<std::uint32_t>(tiles.size()), out.data(), 0x10000,
+                        tile_rows)
+            .produced;
     ASSERT_EQ(length, expected.size());
     ASSERT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()));
     expect_decodes_to(expected, tiles, tile_rows, 0x200 + static_cast<std::uint32_t>(i));
@@ -323,7 +325,7 @@ TEST(Format15Model, EncoderMatchesModelOnRawTilesAndEveryHeight) {
     }
     const Bytes expected = format15_model_encode(tiles.data(), tile_rows);
     const std::uint32_t length =
-        format15_encode(tiles.data(), out.data(), 512 * tile_rows, 0x10000, tile_rows);
+        format15_encode(tiles.data(), 512 * tile_rows, out.data(), 0x10000, tile_rows).produced;
     ASSERT_EQ(length, expected.size());
     ASSERT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()));
     if (tile_rows >= 1 && tile_rows <= 32) {

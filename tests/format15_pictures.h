@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "rom/image.h"
+#include "codec/format15.h"
 
 namespace tilvex::testing {
 
@@ -90,15 +90,11 @@ inline Picture random_picture(std::mt19937& rng, std::uint32_t tile_rows) {
   return p;
 }
 
-// An image holding `stream` at `offset`, with other bytes around it.
-inline RomImage image_holding(const std::vector<std::uint8_t>& stream, std::uint32_t offset,
-                              std::uint32_t trailing = 16) {
-  RomImage image;
-  image.size = offset + static_cast<std::uint32_t>(stream.size()) + trailing;
-  image.data = allocate_bytes(image.size);
-  std::memset(image.data.get(), 0xA5, image.size);
-  if (!stream.empty()) std::memcpy(image.data.get() + offset, stream.data(), stream.size());
-  image.position = 0x1234;
+// An input holding `stream` at `offset`, with other bytes around it.
+inline std::vector<std::uint8_t> image_holding(const std::vector<std::uint8_t>& stream,
+                                               std::uint32_t offset, std::uint32_t trailing = 16) {
+  std::vector<std::uint8_t> image(offset + stream.size() + trailing, 0xA5);
+  std::copy(stream.begin(), stream.end(), image.begin() + offset);
   return image;
 }
 

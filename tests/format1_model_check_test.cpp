@@ -1,11 +1,9 @@
 // The optimised format 1 encoder against the slow step-by-step encoder of
-// format1_model_check.h: first the slow encoder against streams worked out by
+// format1_reference.h: first the slow encoder against streams worked out by
 // hand, then both on thousands of generated inputs built to reach the close
 // calls of the choice (repeats one byte longer than a fill, equally long
 // repeats, repeats covering the whole reach, overlapping repeats, pending runs
 // at 1024 bytes, streams at the output limit). Every stream is also decoded.
-#include "format1_model_check.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,12 +11,11 @@
 #include <cstring>
 #include <sstream>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "codec/format1.h"
 #include "codec/format1_tuning.h"
-#include "rom/image.h"
+#include "format1_reference.h"
 #include "sample_data.h"
 
 // Under the sanitizers every byte costs far more, so the generated families shrink.
@@ -34,7 +31,6 @@ namespace tilvex {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-namespace model = format1_model;
 
 #ifdef TILVEX_MODEL_CHECK_SLOW
 constexpr std::uint32_t kCountDivisor = 4;
@@ -46,34 +42,7 @@ constexpr std::uint32_t kLimit = 65536;
 
 using Rng = testing::SampleRng;
 
-// Bytes in which no four-byte group occurs twice and no fill can start, so the
-// encoder can only pass every byte over.
-Bytes unrepetitive(std::uint32_t seed, std::uint32_t size) {
-  Rng rng(seed);
-  Bytes out;
-  out.reserve(size);
-  std::unordered_set<std::uint32_t> groups;
-  while (out.size() < size) {
-    const std::size_t i = out.size();
-    const std::uint8_t b = rng.byte();
-    if (i >= 2) {
-      const std::uint8_t x = out[i - 2];
-      const std::uint8_t y = out[i - 1];
-      if (x == y && y == b) continue;
-      if (y == static_cast<std::uint8_t>(x + 1) && b == static_cast<std::uint8_t>(x + 2)) continue;
-    }
-    if (i >= 3) {
-      const std::uint8_t w = out[i - 3];
-      if (w != out[i - 2] && w == out[i - 1] && out[i - 2] == b) continue;
-      const std::uint32_t group = std::uint32_t{out[i - 3]} << 24 |
-                                  std::uint32_t{out[i - 2]} << 16 | std::uint32_t{out[i - 1]} << 8 |
-                                  b;
-      if (!groups.insert(group).second) continue;
-    }
-    out.push_back(b);
-  }
-  return out;
-}
+using testing::unrepetitive;
 
 void append(Bytes& out, std::initializer_list<Bytes> parts) {
   for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
@@ -106,9 +75,10 @@ Bytes library_encode(const Bytes& source, std::uint32_t budget = kDefaultBudget)
   in.push_back(0);  // a valid pointer also for an empty source
   Bytes out(kLimit, 0xEE);
   const auto n = static_cast<std::uint32_t>(source.size());
-  const std::uint32_t length = budget == kDefaultBudget
-                                   ? format1_encode(in.data(), out.data(), n, kLimit)
-                                   : format1_encode_tuned(in.data(), out.data(), n, kLimit, budget);
+  const std::uint32_t length =
+      budget == kDefaultBudget
+          ? format1_encode(in.data(), n, out.data(), kLimit).produced
+          : format1_encode_tuned(in.data(), n, out.data(), kLimit, budget).produced;
   out.resize(length);
   return out;
 }
@@ -116,24 +86,22 @@ Bytes library_encode(const Bytes& source, std::uint32_t budget = kDefaultBudget)
 // Empty when the stream decodes to source and ends just past its end marker.
 std::string round_trip_fault(const Bytes& source, const Bytes& stream) {
   constexpr std::uint32_t kOffset = 7;
-  RomImage image;
-  image.size = kOffset + static_cast<std::uint32_t>(stream.size()) + 4;
-  image.data = allocate_bytes(image.size);
-  std::memset(image.data.get(), 0x00, image.size);  // zeros after the stream: a missed end
-  std::memcpy(image.data.get() + kOffset, stream.data(), stream.size());  // marker shows
+  // Zeros after the stream: a missed end marker shows.
+  Bytes image(kOffset + stream.size() + 4, 0x00);
+  std::copy(stream.begin(), stream.end(), image.begin() + kOffset);
   Bytes out(kLimit, 0xEE);
-  std::uint32_t end = 0;
-  const std::uint32_t length = format1_decode(&image, out.data(), kOffset, kLimit, &end);
-  if (length != source.size()) return "decoded length " + std::to_string(length);
-  if (end != kOffset + stream.size()) return "end position " + std::to_string(end);
+  const DecodeResult result = format1_decode(image.data(), static_cast<std::uint32_t>(image.size()),
+                                             kOffset, out.data(), kLimit);
+  if (result.produced != source.size()) return "decoded length " + std::to_string(result.produced);
+  if (result.end != kOffset + stream.size()) return "end position " + std::to_string(result.end);
   if (!std::equal(source.begin(), source.end(), out.begin())) return "decoded bytes differ";
   return {};
 }
 
 // Empty when the library and the slow encoder agree on source, the stream
 // decodes back, and (when asked) encoding in place and a clipped copy agree too.
-std::string disagreement(const Bytes& source, bool check_copies, model::Observed* seen) {
-  const Bytes expected = model::encode(source, seen);
+std::string disagreement(const Bytes& source, bool check_copies, testing::EncodeObserved* seen) {
+  const Bytes expected = testing::reference_encode(source, seen);
   for (std::uint32_t budget : {kDefaultBudget, 0u, 64u}) {
     const Bytes actual = library_encode(source, budget);
     if (actual != expected) {
@@ -150,7 +118,8 @@ std::string disagreement(const Bytes& source, bool check_copies, model::Observed
     Bytes untouched(kLimit, 0xEE);
     Bytes in = source;
     in.push_back(0);
-    format1_encode(in.data(), untouched.data(), static_cast<std::uint32_t>(source.size()), kLimit);
+    format1_encode(in.data(), static_cast<std::uint32_t>(source.size()), untouched.data(), kLimit)
+        .produced;
     if (std::count(untouched.begin(), untouched.end(), 0xEE) != kLimit) {
       return "a refused stream was copied out";
     }
@@ -163,13 +132,13 @@ std::string disagreement(const Bytes& source, bool check_copies, model::Observed
     std::copy(source.begin(), source.end(), buffer.begin());
     const Bytes kept = buffer;  // the source again, in a buffer that is never empty
     const auto n = static_cast<std::uint32_t>(source.size());
-    if (format1_encode(buffer.data(), buffer.data(), n, kLimit) != expected.size() ||
+    if (format1_encode(buffer.data(), n, buffer.data(), kLimit).produced != expected.size() ||
         !std::equal(expected.begin(), expected.end(), buffer.begin())) {
       return "encoding in place differs";
     }
     const auto clip = static_cast<std::uint32_t>(expected.size() / 2);
     Bytes clipped(kLimit, 0xEE);
-    if (format1_encode(kept.data(), clipped.data(), n, clip) != expected.size() ||
+    if (format1_encode(kept.data(), n, clipped.data(), clip).produced != expected.size() ||
         !std::equal(expected.begin(), expected.begin() + clip, clipped.begin()) ||
         clipped[clip] != 0xEE) {
       return "clipped copy differs";
@@ -268,7 +237,7 @@ std::vector<KnownStream> known_streams() {
 TEST(Format1ModelCheck, SlowEncoderWritesTheKnownStreams) {
   for (const KnownStream& c : known_streams()) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(model::encode(c.source), c.stream);
+    EXPECT_EQ(testing::reference_encode(c.source), c.stream);
     EXPECT_EQ(library_encode(c.source), c.stream);
     if (!c.stream.empty()) {
       EXPECT_EQ(round_trip_fault(c.source, c.stream), "");
@@ -491,7 +460,7 @@ TEST(Format1ModelCheck, LibraryAgreesOnGeneratedInputs) {
       {"large small alphabet", 24, 8000, 40000, small_alphabet},
       {"large mixed", 24, 8000, 65536, mixed},
   };
-  model::Observed seen;
+  testing::EncodeObserved seen;
   std::uint32_t inputs = 0;
   std::uint32_t seed = 0;
   for (const Family& family : families) {
@@ -553,7 +522,7 @@ TEST(Format1ModelCheck, LibraryAgreesOnFullSizeInputs) {
   std::uint32_t refused = 0;
   for (std::size_t i = 0; i < sources.size(); ++i) {
     ASSERT_EQ(disagreement(sources[i], i % 3 == 0, nullptr), "") << "source " << i;
-    const Bytes stream = model::encode(sources[i]);
+    const Bytes stream = testing::reference_encode(sources[i]);
     at_limit += stream.size() == kLimit;
     refused += stream.empty();
   }

@@ -1,17 +1,16 @@
-// Straightforward models of the format 1 codec for the tests to check the real
-// ones against: a decoder that produces one byte at a time into a cleared
-// buffer, an encoder that walks its two-byte position chains naively, and a
-// stream writer that picks header forms and back-reference kinds freely.
-// Slow and literal on purpose; nothing here is shared with src/.
+// Straightforward models of the format 1 codec for the tests and fuzzers to
+// check the real ones against: a decoder that produces one byte at a time into
+// a cleared buffer, an encoder written step by step from the encoding rules
+// (every earlier position with the same two leading bytes tried in increasing
+// order, every count taken byte by byte, the stream assembled against the
+// 65,536-byte output limit), and a stream writer that picks header forms and
+// back-reference kinds freely. Slow and literal on purpose; nothing here is
+// shared with src/.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
-#include <optional>
+#include <map>
 #include <vector>
-
-#include "common/resources.h"
-#include "rom/image.h"
 
 namespace tilvex::testing {
 
@@ -20,31 +19,21 @@ inline constexpr std::uint32_t kLimit = 0x10000;
 struct ReferenceDecoded {
   std::uint32_t result = 0;
   std::vector<std::uint8_t> output;  // the first result bytes of the work buffer
-  std::uint32_t end_position = 0;
-  std::uint32_t image_position = 0;
+  std::uint64_t end_position = 0;
 };
 
-// Decodes the stream at offset of image through the image store's rom_seek
-// and rom_read, one byte at a time and each direct copy in one request.
-// Bytes a read does not deliver count as 0.
+// Decodes the stream at offset of bytes, one byte at a time. Bytes past the
+// end count as 0.
 inline ReferenceDecoded reference_decode(const std::vector<std::uint8_t>& bytes,
                                          std::uint32_t offset) {
-  RomImage image;
-  image.size = static_cast<std::uint32_t>(bytes.size());
-  image.data = allocate_bytes(bytes.size());
-  std::copy(bytes.begin(), bytes.end(), image.data.get());
-  rom_seek(&image, static_cast<std::int32_t>(offset), kRomSeekSet);
-  std::uint32_t read_pos = offset;
+  std::uint64_t read_pos = offset;
   auto next = [&]() -> std::uint8_t {
-    ++read_pos;
-    std::uint8_t v = 0;
-    rom_read(&v, 1, 1, &image);
-    return v;
+    const std::uint64_t at = read_pos++;
+    return at < bytes.size() ? bytes[at] : 0;
   };
   auto next_bytes = [&](std::uint32_t count) {
-    read_pos += count;
     std::vector<std::uint8_t> piece(count, 0);
-    rom_read(piece.data(), count, 1, &image);
+    for (auto& v : piece) v = next();
     return piece;
   };
   std::vector<std::uint8_t> work(kLimit, 0);
@@ -103,118 +92,199 @@ inline ReferenceDecoded reference_decode(const std::vector<std::uint8_t>& bytes,
   decoded.result = out;
   decoded.output.assign(work.begin(), work.begin() + out);
   decoded.end_position = read_pos;
-  decoded.image_position = image.position;
   return decoded;
 }
 
-// The greedy encoder exactly as described for the format: two-byte position
-// chains walked from their heads, every candidate compared byte by byte.
-// Returns no stream when it would not fit in the output limit.
-inline std::optional<std::vector<std::uint8_t>> reference_encode(
-    const std::vector<std::uint8_t>& s) {
-  const std::uint32_t n = static_cast<std::uint32_t>(s.size());
-  std::vector<std::int32_t> head(65536, -1), tail(65536, -1);
-  std::vector<std::int32_t> link(n > 1 ? n - 1 : 0, -1);
-  for (std::uint32_t i = 0; i + 1 < n; ++i) {
-    const std::uint32_t key = s[i] + 256u * s[i + 1];
-    if (tail[key] == -1) {
-      head[key] = static_cast<std::int32_t>(i);
-    } else {
-      link[tail[key]] = static_cast<std::int32_t>(i);
+// Command kinds as they appear in a header.
+namespace format1_model {
+
+inline constexpr std::uint32_t kMaxCommand = 1024;
+inline constexpr std::uint32_t kDirectCopy = 0;
+inline constexpr std::uint32_t kByteFill = 1;
+inline constexpr std::uint32_t kWordFill = 2;
+inline constexpr std::uint32_t kIncreasingFill = 3;
+inline constexpr std::uint32_t kBackReference = 4;
+
+// The stream under construction and its failure flag.
+struct ModelWriter {
+  std::vector<std::uint8_t> bytes;
+  bool failed = false;
+
+  // One header or operand byte; dropped (and the flag set) when the stream is full.
+  void put(std::uint8_t value) {
+    if (bytes.size() == kLimit) {
+      failed = true;
+      return;
     }
-    tail[key] = static_cast<std::int32_t>(i);
+    bytes.push_back(value);
   }
 
-  std::vector<std::uint8_t> out;
-  auto header = [&](std::uint32_t kind, std::uint32_t length) {
-    if (length <= 32) {
-      out.push_back(static_cast<std::uint8_t>(kind * 32 + length - 1));
-    } else {
-      out.push_back(static_cast<std::uint8_t>(0xE0 + kind * 4 + ((length - 1) >> 8)));
-      out.push_back(static_cast<std::uint8_t>((length - 1) & 0xFF));
+  // The data of a direct copy goes in whole or not at all.
+  void put_block(const std::uint8_t* data, std::uint32_t count) {
+    if (bytes.size() + count > kLimit) {
+      failed = true;
+      return;
     }
-  };
-  std::uint32_t p = 0, t = 0;
-  auto flush = [&](std::uint32_t x) {
+    bytes.insert(bytes.end(), data, data + count);
+  }
+
+  void header(std::uint32_t kind, std::uint32_t length) {
+    if (length <= 32) {
+      put(static_cast<std::uint8_t>(kind * 32 + (length - 1)));
+    } else {
+      put(static_cast<std::uint8_t>(0xE0 + kind * 4 + ((length - 1) >> 8)));
+      put(static_cast<std::uint8_t>((length - 1) & 0xFF));
+    }
+  }
+};
+
+}  // namespace format1_model
+
+// How often the encoding of an input met the close calls of the choice, so a
+// test can show that its inputs really reach them.
+struct EncodeObserved {
+  std::uint64_t repeat_one_over_byte_fill = 0;        // B = F + 1: the fill is written
+  std::uint64_t repeat_equal_to_word_fill = 0;        // B = W: the fill is written
+  std::uint64_t repeat_one_over_increasing_fill = 0;  // B = I + 1: the fill is written
+  std::uint64_t later_equal_repeat_passed_over = 0;  // an equally long later match kept the earlier
+  std::uint64_t walk_stopped_at_reach = 0;           // a match covered the whole reach
+  std::uint64_t overlapping_repeat_written = 0;      // the repeat's source runs past p
+  std::uint64_t pending_run_full = 0;                // a flush at 1024 passed-over bytes
+};
+
+// The stream for source (at most 65,536 bytes), or an empty vector when the
+// stream would not fit the output limit (the encoder's result 0).
+inline std::vector<std::uint8_t> reference_encode(const std::vector<std::uint8_t>& source,
+                                                  EncodeObserved* observed = nullptr) {
+  using namespace format1_model;
+  EncodeObserved ignored;
+  EncodeObserved& seen = observed != nullptr ? *observed : ignored;
+  const std::uint8_t* s = source.data();
+  const std::uint32_t n = static_cast<std::uint32_t>(source.size());
+
+  // Every position 0 .. n-2, listed under its two leading bytes, in increasing order.
+  std::map<std::uint32_t, std::vector<std::uint32_t>> chains;
+  for (std::uint32_t i = 0; i + 1 < n; ++i) {
+    chains[s[i] + 256u * s[i + 1]].push_back(i);
+  }
+
+  ModelWriter out;
+  std::uint32_t p = 0;  // next byte not yet covered or passed over
+  std::uint32_t t = 0;  // first byte of the pending run
+
+  // Writes S[t] .. S[x-1] as direct copies of at most 1024 bytes each.
+  auto flush_up_to = [&](std::uint32_t x) {
     while (t < x) {
-      const std::uint32_t piece = std::min<std::uint32_t>(1024, x - t);
-      header(0, piece);
-      out.insert(out.end(), s.begin() + t, s.begin() + t + piece);
+      const std::uint32_t piece = (x - t < kMaxCommand) ? x - t : kMaxCommand;
+      out.header(kDirectCopy, piece);
+      out.put_block(s + t, piece);
       t += piece;
     }
   };
-  for (;;) {
+
+  while (!out.failed) {
+    // 1. Fewer than three bytes left: they join the pending run, then the end marker.
     if (p + 3 > n) {
-      flush(n);
-      out.push_back(0xFF);
+      flush_up_to(n);
+      out.put(0xFF);
       break;
     }
-    const std::uint8_t c0 = s[p], c1 = s[p + 1];
-    const std::uint32_t reach = p + 1024 <= n ? 1024 : n - p;
-    std::uint32_t best = 0, from = 0;
+
+    // 2. The two leading bytes and the reach.
+    const std::uint8_t c0 = s[p];
+    const std::uint8_t c1 = s[p + 1];
+    const std::uint32_t reach = (p + kMaxCommand <= n) ? kMaxCommand : n - p;
+
+    // 3. Longest earlier repeat of at least 4 bytes; the earliest wins a tie.
+    std::uint32_t best = 0;
+    std::uint32_t best_offset = 0;
     if (reach >= 4) {
-      for (std::int32_t node = head[c0 + 256u * c1]; node != -1; node = link[node]) {
-        const std::uint32_t c = static_cast<std::uint32_t>(node);
+      for (std::uint32_t c : chains[c0 + 256u * c1]) {  // holds p itself, at least
         if (c >= p) break;
         std::uint32_t m = 0;
         while (m < reach && s[c + m] == s[p + m]) ++m;
         if (m < 4) continue;
+        if (m == best) ++seen.later_equal_repeat_passed_over;
         if (m > best) {
           best = m;
-          from = c;
-          if (m == reach) break;
+          best_offset = c;
+          if (m == reach) {
+            ++seen.walk_stopped_at_reach;
+            break;
+          }
         }
       }
     }
-    std::uint32_t fill = 0, word = 0, increasing = 0;
+
+    // 4. Byte fill.
+    std::uint32_t byte_fill = 0;
     if (c0 == c1) {
       std::uint32_t r = 0;
       while (r < reach && s[p + r] == c0) ++r;
-      if (r >= 3) fill = r;
+      if (r >= 3) byte_fill = r;
     }
+
+    // 5. Word fill.
+    std::uint32_t word_fill = 0;
     if (c0 != c1) {
       std::uint32_t r = 0;
-      while (r < reach && s[p + r] == (r % 2 == 0 ? c0 : c1)) ++r;
-      if (r >= 4) word = r;
+      while (r < reach && s[p + r] == ((r % 2 == 0) ? c0 : c1)) ++r;
+      if (r >= 4) word_fill = r;
     }
+
+    // 6. Increasing fill.
+    std::uint32_t increasing_fill = 0;
     if (c1 == static_cast<std::uint8_t>(c0 + 1)) {
       std::uint32_t r = 0;
       while (r < reach && s[p + r] == static_cast<std::uint8_t>(c0 + r)) ++r;
-      if (r >= 3) increasing = r;
+      if (r >= 3) increasing_fill = r;
     }
-    if (best == 0 && fill == 0 && word == 0 && increasing == 0) {
-      ++p;
-      if (p - t == 1024) flush(p);
+
+    // 7. Choice.
+    std::uint32_t length = 0;
+    if (best == 0 && byte_fill == 0 && word_fill == 0 && increasing_fill == 0) {
+      p = p + 1;
+      if (p - t == kMaxCommand) {
+        ++seen.pending_run_full;
+        flush_up_to(p);
+      }
       continue;
     }
-    flush(p);
-    std::uint32_t length;
-    if (best > fill + 1 && best > word && best > increasing + 1) {
+    if (byte_fill != 0 && best == byte_fill + 1) ++seen.repeat_one_over_byte_fill;
+    if (word_fill != 0 && best == word_fill) ++seen.repeat_equal_to_word_fill;
+    if (increasing_fill != 0 && best == increasing_fill + 1) ++seen.repeat_one_over_increasing_fill;
+    if (best > byte_fill + 1 && best > word_fill && best > increasing_fill + 1) {
+      flush_up_to(p);
+      out.header(kBackReference, best);
+      out.put(static_cast<std::uint8_t>(best_offset >> 8));
+      out.put(static_cast<std::uint8_t>(best_offset & 0xFF));
+      if (best_offset + best > p) ++seen.overlapping_repeat_written;
       length = best;
-      header(4, best);
-      out.push_back(static_cast<std::uint8_t>(from >> 8));
-      out.push_back(static_cast<std::uint8_t>(from & 0xFF));
-    } else if (fill != 0) {
-      length = fill;
-      header(1, fill);
-      out.push_back(c0);
-    } else if (word != 0) {
-      length = word;
-      header(2, word);
-      out.push_back(c0);
-      out.push_back(c1);
+    } else if (byte_fill != 0) {
+      flush_up_to(p);
+      out.header(kByteFill, byte_fill);
+      out.put(c0);
+      length = byte_fill;
+    } else if (word_fill != 0) {
+      flush_up_to(p);
+      out.header(kWordFill, word_fill);
+      out.put(c0);
+      out.put(c1);
+      length = word_fill;
     } else {
-      length = increasing;
-      header(3, increasing);
-      out.push_back(c0);
+      flush_up_to(p);
+      out.header(kIncreasingFill, increasing_fill);
+      out.put(c0);
+      length = increasing_fill;
     }
-    p += length;
+
+    // 8. Past the command; the pending run starts afresh.
+    p = p + length;
     t = p;
   }
-  // A stream that grows past the limit fails at the first byte that does not
-  // fit, so the limit amounts to a test of the finished length.
-  if (out.size() > kLimit) return std::nullopt;
-  return out;
+
+  if (out.failed) return {};
+  return out.bytes;
 }
 
 // Writes format 1 commands as told, including forms the encoder never uses

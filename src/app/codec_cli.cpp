@@ -19,7 +19,6 @@
 #include "common/resources.h"
 #include "common/types.h"
 #include "platform/files.h"
-#include "rom/image.h"
 
 namespace tilvex {
 
@@ -136,7 +135,7 @@ int compress(const CodecRequest& request, std::FILE* out, std::FILE* err) {
   std::vector<std::uint8_t> stream(kOutputLimit);
   std::uint32_t length;
   if (request.format == kFormat1) {
-    length = format1_encode(source, stream.data(), size, kOutputLimit);
+    length = format1_encode(source, size, stream.data(), kOutputLimit).produced;
   } else {
     if (size % kTileRowBytes != 0) {
       std::fprintf(err,
@@ -156,7 +155,7 @@ int compress(const CodecRequest& request, std::FILE* out, std::FILE* err) {
                    hex(rows * kTileRowBytes).c_str());
       return kCodecExitFailed;
     }
-    length = format15_encode(source, stream.data(), size, kOutputLimit, rows);
+    length = format15_encode(source, size, stream.data(), kOutputLimit, rows).produced;
   }
   if (length == 0 || length > kOutputLimit) {
     std::fprintf(err, "tilvex-codec: the format %u encoder refused %s\n", request.format,
@@ -189,41 +188,33 @@ int decompress(const CodecRequest& request, std::FILE* out, std::FILE* err) {
                  hex(request.offset).c_str(), request.input.c_str(), hex(bytes.size()).c_str());
     return kCodecExitFailed;
   }
-  RomImage image;
-  image.size = static_cast<std::uint32_t>(bytes.size());
-  image.data = allocate_bytes(bytes.size());
-  if (!image.data) {
-    std::fprintf(err, "tilvex-codec: not enough memory for %s\n", request.input.c_str());
+  const auto input_size = static_cast<std::uint32_t>(bytes.size());
+  std::vector<std::uint8_t> plain(kOutputLimit);
+  DecodeResult result;
+  if (request.format == kFormat1) {
+    result = format1_decode(bytes.data(), input_size, request.offset, plain.data(), kOutputLimit);
+  } else {
+    result = format15_decode(bytes.data(), input_size, request.offset, plain.data(), kOutputLimit,
+                             request.tile_rows);
+  }
+  if (result.status == CodecStatus::out_of_memory) {
+    std::fprintf(err, "tilvex-codec: not enough memory to decode\n");
     return kCodecExitFailed;
   }
-  std::memcpy(image.data.get(), bytes.data(), bytes.size());
-  bytes = {};
-
-  std::vector<std::uint8_t> plain(kOutputLimit);
-  std::uint32_t end = request.offset;  // stays put only when the decoder gave up at once
-  std::uint32_t size;
-  if (request.format == kFormat1) {
-    size = format1_decode(&image, plain.data(), request.offset, kOutputLimit, &end);
-    if (size == 0 && end == request.offset) {
-      std::fprintf(err, "tilvex-codec: not enough memory to decode\n");
-      return kCodecExitFailed;
-    }
-  } else {
-    size = format15_decode(&image, plain.data(), request.offset, kOutputLimit, request.tile_rows,
-                           &end);
-    if (size == 0) {
-      std::fprintf(
-          err,
-          "tilvex-codec: the stream at %s of %s does not decode as format 15 with %u tile rows\n",
-          hex(request.offset).c_str(), request.input.c_str(), request.tile_rows);
-      return kCodecExitFailed;
-    }
+  if (result.status != CodecStatus::ok || (request.format == kFormat15 && result.produced == 0)) {
+    std::fprintf(
+        err,
+        "tilvex-codec: the stream at %s of %s does not decode as format 15 with %u tile rows\n",
+        hex(request.offset).c_str(), request.input.c_str(), request.tile_rows);
+    return kCodecExitFailed;
   }
+  const std::uint32_t size = result.produced;
+  const auto end = static_cast<std::uint32_t>(result.end);
   if (!write_file_replacing(request.output, plain.data(), std::min(size, kOutputLimit), &problem)) {
     std::fprintf(err, "tilvex-codec: %s\n", problem.c_str());
     return kCodecExitFailed;
   }
-  std::fprintf(out, "input %s bytes, output %s bytes, stream end %s\n", hex(image.size).c_str(),
+  std::fprintf(out, "input %s bytes, output %s bytes, stream end %s\n", hex(input_size).c_str(),
                hex(size).c_str(), hex(end).c_str());
   return kCodecExitOk;
 }

@@ -1,6 +1,7 @@
-// The two codec entry points, which choose the codec by its format number
-// (1 or 15). Decoding reads straight out of a cartridge image; encoding works
-// from memory to memory. A result of 0 is the only failure signal.
+// The two codec entry points the rest of the program calls, which choose the
+// codec by its format number (1 or 15). Decoding reads the open cartridge
+// image; encoding works from memory to memory. A result of 0 means failure;
+// the codecs themselves (format1.h, format15.h) say why.
 #pragma once
 
 #include <cstdint>

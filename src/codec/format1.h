@@ -4,14 +4,20 @@
 
 #include <cstdint>
 
-#include "rom/image.h"
+#include "codec/result.h"
 
 namespace tilvex {
 
-std::uint32_t format1_decode(RomHandle image, std::uint8_t* destination, std::uint32_t file_offset,
-                             std::uint32_t max_size, std::uint32_t* end_position);
+// Decodes the stream that starts at input[start]; bytes at or past input_size
+// read as 0. Every stream decodes: output stops at 65,536 bytes, so the status
+// is ok unless working memory is short. destination may be null.
+DecodeResult format1_decode(const std::uint8_t* input, std::uint32_t input_size,
+                            std::uint32_t start, std::uint8_t* destination, std::uint32_t capacity);
 
-std::uint32_t format1_encode(const std::uint8_t* source, std::uint8_t* destination,
-                             std::uint32_t size, std::uint32_t max_size);
+// Encodes size bytes (at most 65,536) of source. destination may be the
+// source buffer, or null. output_too_large when the stream would pass 65,536
+// bytes; nothing is copied then.
+EncodeResult format1_encode(const std::uint8_t* source, std::uint32_t size,
+                            std::uint8_t* destination, std::uint32_t capacity);
 
 }  // namespace tilvex

@@ -4,18 +4,24 @@
 
 #include <cstdint>
 
-#include "rom/image.h"
+#include "codec/result.h"
 
 namespace tilvex {
 
 inline constexpr std::uint32_t kFormat15MaxDecodeRows = 42;
 inline constexpr std::uint32_t kFormat15MaxEncodeRows = 32;
 
-std::uint32_t format15_decode(RomHandle image, std::uint8_t* destination, std::uint32_t file_offset,
-                              std::uint32_t max_size, std::uint32_t tile_rows,
-                              std::uint32_t* end_position);
+// Decodes tile_rows bands of tiles (512 bytes each) from the stream that
+// starts at input[start]; bytes at or past input_size read as 0.
+// invalid_argument above 42 tile rows; destination may be null.
+DecodeResult format15_decode(const std::uint8_t* input, std::uint32_t input_size,
+                             std::uint32_t start, std::uint8_t* destination, std::uint32_t capacity,
+                             std::uint32_t tile_rows);
 
-std::uint32_t format15_encode(const std::uint8_t* source, std::uint8_t* destination,
-                              std::uint32_t size, std::uint32_t max_size, std::uint32_t tile_rows);
+// Encodes the 512 * tile_rows bytes of tiles at source (size must be at least
+// that; at most 32 tile rows). destination may be the source buffer, or null.
+EncodeResult format15_encode(const std::uint8_t* source, std::uint32_t size,
+                             std::uint8_t* destination, std::uint32_t capacity,
+                             std::uint32_t tile_rows);
 
 }  // namespace tilvex

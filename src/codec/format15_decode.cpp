@@ -1,15 +1,14 @@
 // Format 15 decoder: rebuilds the 128-pixel-wide picture row by row from the
 // bit stream, then converts it into 4bpp planar tiles.
 //
-// The stream is read straight out of the cartridge image with rom_seek and
-// rom_read. Bytes are consumed in order and the bits of each byte from bit 0
-// upwards, so the stream is one little-endian bit string: the reader fetches
-// the image in chunks and keeps a 64-bit window whose bit 0 is the next stream
-// bit. Bytes at or past the end of the image read as 0. The number of bytes the
-// decoder has consumed follows from the number of bits taken (a byte counts
-// once its first bit is taken), so the look-ahead never shows: the end position
-// counts consumed bytes only, and the image's position is put back where
-// byte-by-byte reads would have left it.
+// The stream is read from the bytes the caller hands over, from a start
+// offset. Bytes are consumed in order and the bits of each byte from bit 0
+// upwards, so the stream is one little-endian bit string: the reader keeps a
+// 64-bit window whose bit 0 is the next stream bit, loaded eight bytes at a
+// time. Bytes at or past the end of the input read as 0. The number of bytes
+// the decoder has consumed follows from the number of bits taken (a byte
+// counts once its first bit is taken), so the look-ahead never shows in the
+// end position.
 //
 // Every row starts as a copy of the row above (zeros for the first row) and is
 // rewritten in place by its commands, from the right end to the left.
@@ -20,96 +19,49 @@
 #include <cstring>
 
 #include "codec/format15.h"
+#include "codec/format15_runs.h"
 #include "common/resources.h"
+#include "pixel/planar.h"
 
 namespace tilvex {
 namespace {
 
+using format15_detail::RunStarts;
+
 constexpr std::uint32_t kWidth = 128;
 constexpr std::uint32_t kWorkSize = 0x10000;  // picture followed by its tile data
 
-// The stream's bytes after its header, fetched from the cartridge image in
-// chunks with rom_read; bytes the image no longer delivers read as 0.
-class ChunkSource {
- public:
-  ChunkSource(RomHandle image, std::uint32_t offset)
-      : image_(image), offset_(offset), stored_size_(image->data ? image->size : 0) {
-    rom_seek(image_, static_cast<std::int32_t>(offset_), kRomSeekSet);
-  }
-
-  ChunkSource(const ChunkSource&) = delete;
-  ChunkSource& operator=(const ChunkSource&) = delete;
-
-  // The stream header; bytes missing at the image end read as 0.
-  std::uint32_t read_header() {
-    std::uint8_t header[4] = {0, 0, 0, 0};
-    rom_read(header, 4, 1, image_);
-    return std::uint32_t{header[0]} | std::uint32_t{header[1]} << 8 |
-           std::uint32_t{header[2]} << 16 | std::uint32_t{header[3]} << 24;
-  }
-
-  // The next eight bytes when they lie in the current chunk.
-  bool has_word() const { return used_ + 8 <= kChunkSize; }
-  std::uint64_t word() const {
-    std::uint64_t word;
-    std::memcpy(&word, chunk_ + used_, 8);
-    return word;
-  }
-  void advance(unsigned bytes) { used_ += bytes; }
-
-  std::uint8_t next_byte() {
-    if (used_ == kChunkSize) {
-      std::memset(chunk_, 0, kChunkSize);
-      rom_read(chunk_, 1, kChunkSize, image_);
-      used_ = 0;
-    }
-    return chunk_[used_++];
-  }
-
-  // Leaves the image's position where byte-by-byte reads would have left
-  // it: just past the last byte consumed, or where the reads stopped
-  // delivering.
-  void settle(std::uint64_t read_position) {
-    std::uint32_t position = offset_;
-    if (offset_ < stored_size_) {
-      position = static_cast<std::uint32_t>(std::min<std::uint64_t>(stored_size_, read_position));
-    }
-    rom_seek(image_, static_cast<std::int32_t>(position), kRomSeekSet);
-  }
-
- private:
-  static constexpr std::uint32_t kChunkSize = 64;
-
-  RomHandle image_;
-  std::uint32_t offset_;
-  std::uint64_t stored_size_;
-  std::uint8_t chunk_[kChunkSize] = {};
-  std::uint32_t used_ = kChunkSize;
-};
-
-// The stream bits, in a 64-bit window whose bit 0 is the next bit. Kept apart
-// from the chunk buffer, whose address goes to rom_read, so that the window
-// can stay in registers.
+// The stream bits, in a 64-bit window whose bit 0 is the next bit.
 class BitReader {
  public:
-  BitReader(ChunkSource& source, std::uint32_t offset, std::uint32_t header)
-      : source_(source), offset_(offset), window_(header >> 28), available_(4) {}
+  BitReader(const std::uint8_t* data, std::uint32_t size, std::uint32_t start)
+      : data_(data), size_(size), start_(start), next_(std::uint64_t{start} + 4) {
+    for (unsigned i = 0; i < 4; ++i)
+      header_ |= std::uint32_t{byte_at(std::uint64_t{start} + i)} << (8 * i);
+    window_ = header_ >> 28;
+  }
+
+  // The stream header as one little-endian value; its top four bits are the
+  // first four stream bits.
+  std::uint32_t header() const { return header_; }
 
   // Makes at least 57 bits visible; every read below takes at most 25 bits
   // between two refills.
   void refill() {
     if (available_ > 56) return;
-    if (source_.has_word() && std::endian::native == std::endian::little) {
-      window_ |= source_.word() << available_;
+    if (std::endian::native == std::endian::little && next_ + 8 <= size_) {
+      std::uint64_t word;
+      std::memcpy(&word, data_ + next_, 8);
+      window_ |= word << available_;
       // Whole bytes only; the bits of a partly loaded byte are loaded again,
       // unchanged, by the next refill.
       const unsigned bytes = (64 - available_) >> 3;
-      source_.advance(bytes);
+      next_ += bytes;
       available_ += bytes * 8;
       return;
     }
     while (available_ <= 56) {
-      window_ |= std::uint64_t{source_.next_byte()} << available_;
+      window_ |= std::uint64_t{byte_at(next_++)} << available_;
       available_ += 8;
     }
   }
@@ -135,55 +87,50 @@ class BitReader {
   // fetched so far (a byte is fetched when its first bit is taken).
   std::uint64_t read_position() const {
     const std::uint64_t fetched = taken_ <= 4 ? 0 : (taken_ - 4 + 7) / 8;
-    return std::uint64_t{offset_} + 4 + fetched;
+    return std::uint64_t{start_} + 4 + fetched;
   }
 
  private:
-  ChunkSource& source_;
-  std::uint32_t offset_;
-  std::uint64_t window_;
-  unsigned available_;
+  std::uint8_t byte_at(std::uint64_t at) const { return at < size_ ? data_[at] : 0; }
+
+  const std::uint8_t* data_;
+  std::uint64_t size_;
+  std::uint32_t start_;
+  std::uint64_t next_;  // the next byte to load into the window
+  std::uint32_t header_ = 0;
+  std::uint64_t window_ = 0;
+  unsigned available_ = 4;
   std::uint64_t taken_ = 0;  // stream bits taken, the four in the header included
 };
 
 // Reads a count code: pairs "1 b" add the weight when b is 1, a single 0 adds
 // the weight and ends the code. Returns 0 for a code of more than seven pairs,
-// after taking the eighth pair.
+// after taking the eighth pair. The code is read whole from the window: the
+// pairs end at the first even bit that is 0, and the odd bits before it are
+// the count's low bits.
 unsigned read_count(BitReader& reader) {
   const std::uint64_t bits = reader.peek();
-  if ((bits & 1) == 0) {
-    reader.skip(1);
-    return 1;
+  // Bits past the visible ones are 0, so a stop is always found.
+  const auto stop = static_cast<unsigned>(std::countr_zero(~bits & 0x5555555555555555ull));
+  const unsigned pairs = stop / 2;
+  if (pairs > 7) {
+    reader.skip(16);
+    return 0;
   }
-  unsigned count = 0;
-  unsigned weight = 1;
-  unsigned used = 0;
-  while ((bits >> used) & 1) {
-    if ((bits >> (used + 1)) & 1) count += weight;
-    weight <<= 1;
-    used += 2;
-    if (weight > 128) {
-      reader.skip(used);
-      return 0;
-    }
-  }
-  reader.skip(used + 1);
-  return count + weight;
-}
-
-// The first column left of c whose pixel differs from row[c], or -1.
-int left_neighbour(const std::uint8_t* row, int c) {
-  const std::uint8_t colour = row[c];
-  int s = c - 1;
-  while (s >= 0 && row[s] == colour) --s;
-  return s;
+  // Bits 1, 3, ... of the pairs, gathered into bits 0, 1, ...
+  std::uint32_t low = static_cast<std::uint32_t>(bits >> 1) & 0x5555u & ((1u << stop) - 1);
+  low = (low | low >> 1) & 0x3333u;
+  low = (low | low >> 2) & 0x0F0Fu;
+  low = (low | low >> 4) & 0x00FFu;
+  reader.skip(stop + 1);
+  return low + (1u << pairs);
 }
 
 enum Command : unsigned { KeepRuns = 0, Fill = 1, ExtendRun = 2, CutRun = 3 };
 
-// Most commands are short: a table indexed by the next kLookahead stream bits
-// gives the whole command (its length in bits, count, command code, colour
-// index and explicit colour) in one step. Entries are 0 where the command does
+// Most commands of a reference-mode row are short: a table indexed by the next
+// kLookahead stream bits gives the whole command (its length in bits, count,
+// command code, colour index and explicit colour) in one step. Entries are 0 where the command does
 // not fit in those bits; those, malformed count codes among them, take the
 // bit-by-bit path.
 constexpr unsigned kLookahead = 10;
@@ -222,14 +169,107 @@ constexpr CommandTable make_command_table(bool reference_mode) {
   return table;
 }
 
-constexpr CommandTable kFillRowCommands = make_command_table(false);
 constexpr CommandTable kReferenceRowCommands = make_command_table(true);
 
+// Fill-only rows of dithered or noisy pictures are mostly one-pixel fills of
+// 4 to 8 bits. A table indexed by the next 12 stream bits gives up to two
+// whole fills: for each its length in bits, its count and its colour code (0
+// to 6 a table entry, 7 + v the explicit colour v). Counts that fit are below
+// 32. The entry is 0 where not even the first fill fits.
+constexpr unsigned kPairLookahead = 12;
+using FillPairTable = std::array<std::uint32_t, 1u << kPairLookahead>;
+
+constexpr FillPairTable make_fill_pair_table() {
+  FillPairTable table{};
+  for (unsigned bits = 0; bits < table.size(); ++bits) {
+    unsigned used = 0;
+    std::uint32_t entry = 0;
+    for (unsigned k = 0; k < 2; ++k) {
+      const unsigned start = used;
+      bool fits = true;
+      auto next = [&]() -> unsigned {
+        if (used == kPairLookahead) fits = false;
+        return fits ? (bits >> used++) & 1u : 0u;
+      };
+      unsigned count = 0, weight = 1;
+      while (fits && next() == 1) {
+        if (next() == 1) count += weight;
+        weight <<= 1;
+      }
+      count += weight;
+      unsigned index = 0;
+      for (int i = 0; i < 3; ++i) index = index << 1 | next();
+      unsigned code = index;
+      if (index == 7) {
+        unsigned colour = 0;
+        for (int i = 0; i < 4; ++i) colour = colour << 1 | next();
+        code = 7 + colour;
+      }
+      if (!fits) break;
+      entry |= (used - start) << (4 * k) | count << (8 + 5 * k) | code << (18 + 5 * k);
+    }
+    table[bits] = entry;
+  }
+  return table;
+}
+constexpr FillPairTable kFillPairs = make_fill_pair_table();
+
+void fill_pixels(std::uint8_t* row, int c, int n, std::uint8_t colour) {
+  if (n == 1) {
+    row[c] = colour;
+  } else {
+    std::memset(row + c - n + 1, colour, static_cast<std::size_t>(n));
+  }
+}
+
+// A fill-only row: nothing but fills, up to two per table look-up. colours
+// holds the table entries, then the 16 explicit colours.
+bool decode_fill_row(BitReader& reader, std::uint8_t* row, const std::uint8_t* colours) {
+  int c = static_cast<int>(kWidth) - 1;
+  while (c >= 0) {
+    reader.refill();
+    const std::uint32_t e = kFillPairs[reader.peek() & ((1u << kPairLookahead) - 1)];
+    if (e == 0) {  // a long or malformed count code
+      const auto n = static_cast<int>(read_count(reader));
+      if (n == 0) return false;
+      const unsigned index = reader.field(3);
+      const std::uint8_t colour = colours[index == 7 ? 7 + reader.field(4) : index];
+      if (n > c + 1) return false;
+      fill_pixels(row, c, n, colour);
+      c -= n;
+      continue;
+    }
+    const unsigned first_bits = e & 15;
+    const auto n1 = static_cast<int>((e >> 8) & 31);
+    if (n1 > c + 1) {
+      reader.skip(first_bits);
+      return false;
+    }
+    fill_pixels(row, c, n1, colours[(e >> 18) & 31]);
+    c -= n1;
+    const unsigned second_bits = (e >> 4) & 15;
+    if (second_bits == 0 || c < 0) {  // the second belongs to the next row, or is not whole
+      reader.skip(first_bits);
+      continue;
+    }
+    reader.skip(first_bits + second_bits);
+    const auto n2 = static_cast<int>((e >> 13) & 31);
+    if (n2 > c + 1) return false;
+    fill_pixels(row, c, n2, colours[(e >> 23) & 31]);
+    c -= n2;
+  }
+  return true;
+}
+
 // Decodes one row in place over its reference row. False on a malformed command.
-bool decode_row(BitReader& reader, std::uint8_t* row, const std::uint8_t* table) {
+bool decode_row(BitReader& reader, std::uint8_t* row, const std::uint8_t* table,
+                const std::uint8_t* colours) {
   reader.refill();
   const bool reference_mode = reader.field(1) != 0;
-  const CommandTable& commands = reference_mode ? kReferenceRowCommands : kFillRowCommands;
+  if (!reference_mode) return decode_fill_row(reader, row, colours);
+  RunStarts runs;
+  runs.scan(row);
+  const CommandTable& commands = kReferenceRowCommands;
   int c = static_cast<int>(kWidth) - 1;
   while (c >= 0) {
     reader.refill();
@@ -244,7 +284,7 @@ bool decode_row(BitReader& reader, std::uint8_t* row, const std::uint8_t* table)
     } else {
       count = read_count(reader);
       if (count == 0) return false;
-      command = reference_mode ? reader.field(2) : unsigned{Fill};
+      command = reader.field(2);
       index = 0;
       explicit_colour = 0;
       if (command == Fill) {
@@ -269,27 +309,34 @@ bool decode_row(BitReader& reader, std::uint8_t* row, const std::uint8_t* table)
         break;
       }
       case KeepRuns:
-        for (int i = 0; i < n; ++i) {
-          if (c < 0) return false;
-          c = left_neighbour(row, c);
-        }
+        c = runs.keep(c, count);
+        if (c < -1) return false;
         break;
       case ExtendRun: {
         const std::uint8_t colour = row[c];
-        const int s = left_neighbour(row, c);
+        const int s = runs.left_neighbour(c);
         if (s < 0 || n > s + 1) return false;
         const std::uint8_t covered = row[s];
         std::memset(row + s - n + 1, colour, static_cast<std::size_t>(n));
         c = s - n;
-        if (c >= 0) row[c] = covered;
+        if (c >= 0) {
+          row[c] = covered;
+          runs.changed(row, c);
+        }
         break;
       }
       case CutRun: {
-        const int s = left_neighbour(row, c);
+        const int s = runs.left_neighbour(c);
         const std::uint8_t neighbour = s >= 0 ? row[s] : 0;
-        c = s + n;
-        if (c > static_cast<int>(kWidth) - 1) return false;
-        row[c] = neighbour;
+        const int next = s + n;
+        if (next > static_cast<int>(kWidth) - 1) return false;
+        row[next] = neighbour;
+        if (next > c) {
+          runs.scan(row);
+        } else {
+          runs.changed(row, next);
+        }
+        c = next;
         break;
       }
     }
@@ -297,86 +344,46 @@ bool decode_row(BitReader& reader, std::uint8_t* row, const std::uint8_t* table)
   return true;
 }
 
-// The eight pixels at pixels[0..7] as one word, the leftmost in the low byte.
-std::uint64_t load_pixels(const std::uint8_t* pixels) {
-  std::uint64_t word = 0;
-  for (unsigned x = 0; x < 8; ++x) word |= std::uint64_t{pixels[x]} << (8 * x);
-  return word;
-}
-
-// Bit k of each of the eight pixels of a word, as one plane byte with the
-// leftmost pixel in bit 7. The multiplication moves bit 0 of byte x to bit
-// 63 - x; all other partial products land on distinct lower bits, so no carry
-// reaches the top byte.
-std::uint8_t plane_byte(std::uint64_t pixels, unsigned k) {
-  const std::uint64_t bits = (pixels >> k) & 0x0101010101010101u;
-  return static_cast<std::uint8_t>((bits * 0x8040201008040201u) >> 56);
-}
-
-// Converts the picture of `rows` pixel rows into tiles, 16 to a band.
-void picture_to_tiles(const std::uint8_t* picture, std::uint32_t rows, std::uint8_t* tiles) {
-  for (std::uint32_t y = 0; y < rows; ++y) {
-    const std::uint32_t band = y >> 3;
-    const std::uint32_t r = y & 7;
-    for (std::uint32_t column = 0; column < 16; ++column) {
-      const std::uint64_t pixels = load_pixels(picture + y * kWidth + column * 8);
-      std::uint8_t* tile = tiles + (band * 16 + column) * 32;
-      tile[2 * r] = plane_byte(pixels, 0);
-      tile[2 * r + 1] = plane_byte(pixels, 1);
-      tile[16 + 2 * r] = plane_byte(pixels, 2);
-      tile[17 + 2 * r] = plane_byte(pixels, 3);
-    }
-  }
-}
-
 }  // namespace
 
-std::uint32_t format15_decode(RomHandle image, std::uint8_t* destination, std::uint32_t file_offset,
-                              std::uint32_t max_size, std::uint32_t tile_rows,
-                              std::uint32_t* end_position) {
-  if (image == nullptr) return 0;
+DecodeResult format15_decode(const std::uint8_t* input, std::uint32_t input_size,
+                             std::uint32_t start, std::uint8_t* destination, std::uint32_t capacity,
+                             std::uint32_t tile_rows) {
   // The picture and its tile data share the work buffer: at most 42 tile rows.
   // The row count itself is compared, so no product can overflow.
-  if (tile_rows > kFormat15MaxDecodeRows) return 0;
+  if (tile_rows > kFormat15MaxDecodeRows) return {CodecStatus::invalid_argument, 0, start, 0};
   const std::uint32_t rows = 8 * tile_rows;
   const std::uint32_t picture_size = kWidth * rows;
   const std::uint32_t tile_size = picture_size / 2;
 
   ByteBuffer work = allocate_bytes(kWorkSize);
-  if (!work) return 0;
+  if (!work) return {CodecStatus::out_of_memory, 0, start, 0};
   std::uint8_t* picture = work.get();
 
+  const std::uint32_t size = input != nullptr ? input_size : 0;
+  BitReader reader(input, size, start);
+  // Entries 0 to 6 of the colour table; index 7 brings its own colour.
+  std::uint8_t table[8] = {};
+  for (unsigned i = 0; i < 7; ++i) table[i] = (reader.header() >> (4 * i)) & 0xF;
+  // The same entries, then the explicit colours, by colour code.
+  std::uint8_t colours[7 + 16];
+  for (unsigned i = 0; i < 7; ++i) colours[i] = table[i];
+  for (unsigned v = 0; v < 16; ++v) colours[7 + v] = static_cast<std::uint8_t>(v);
+
   bool ok = true;
-  std::uint64_t read_position = 0;
-  {
-    ChunkSource source(image, file_offset);
-    const std::uint32_t header = source.read_header();
-    BitReader reader(source, file_offset, header);
-    // Entries 0 to 6 of the colour table; index 7 brings its own colour.
-    std::uint8_t table[8] = {};
-    for (unsigned i = 0; i < 7; ++i) table[i] = (header >> (4 * i)) & 0xF;
-
-    std::memset(picture, 0, kWidth);
-    for (std::uint32_t y = 0; y < rows && ok; ++y) {
-      std::uint8_t* row = picture + y * kWidth;
-      if (y > 0) std::memcpy(row, row - kWidth, kWidth);
-      ok = decode_row(reader, row, table);
-    }
-    read_position = reader.read_position();
-    source.settle(read_position);
+  std::memset(picture, 0, kWidth);
+  for (std::uint32_t y = 0; y < rows && ok; ++y) {
+    std::uint8_t* row = picture + y * kWidth;
+    if (y > 0) std::memcpy(row, row - kWidth, kWidth);
+    ok = decode_row(reader, row, table, colours);
   }
+  if (!ok) return stream_read(CodecStatus::malformed, 0, reader.read_position(), size);
 
-  std::uint32_t decoded = 0;
-  if (ok) {
-    picture_to_tiles(picture, rows, picture + picture_size);
-    decoded = tile_size;
-    if (destination != nullptr) {
-      std::memcpy(destination, picture + picture_size, std::min(decoded, max_size));
-    }
+  picture_to_tiles(picture, rows, picture + picture_size);
+  if (destination != nullptr) {
+    std::memcpy(destination, picture + picture_size, std::min(tile_size, capacity));
   }
-
-  if (end_position != nullptr) *end_position = static_cast<std::uint32_t>(read_position);
-  return decoded;
+  return stream_read(CodecStatus::ok, tile_size, reader.read_position(), size);
 }
 
 }  // namespace tilvex

@@ -12,14 +12,10 @@
 //   kinds 4-7   back-reference   L bytes copied one at a time from an absolute
 //                                16-bit offset (high byte first) in the output
 //
-// The stream is read straight out of the cartridge image from a file offset.
-// Rather than calling rom_read for every byte, the decoder reads the image's
-// bytes directly with exactly the clipping rom_read applies: nothing is
-// delivered at or past the end of the image, and a read that straddles the end
-// delivers the bytes up to it. Bytes that are not delivered count as 0, while
-// the read position still advances by the full amount. The image's own
-// position is left where the equivalent rom_seek and rom_read calls would have
-// left it.
+// The stream is read from the bytes the caller hands over, from a start
+// offset. Bytes at or past their end read as 0 while the read position still
+// advances by the full amount, so every stream decodes and the caller learns
+// how far past the end it reached.
 //
 // Output goes into a 65,536-byte work buffer. Direct copies, byte fills and
 // back-references whose source range passes the limit are refused whole; word
@@ -38,38 +34,34 @@ namespace {
 
 constexpr std::uint8_t kEndMarker = 0xFF;
 
-// Reads the stream out of the image bytes with the clipping rules of rom_read.
+// Reads the stream; bytes at or past the end of the input read as 0.
 class StreamReader {
  public:
   StreamReader(const std::uint8_t* data, std::uint32_t size, std::uint32_t start)
       : data_(data), size_(size), position_(start) {}
 
   std::uint8_t byte() {
-    ++consumed_;
-    if (position_ < size_) return data_[position_++];
-    return 0;
+    const std::uint64_t at = position_++;
+    return at < size_ ? data_[at] : 0;
   }
 
-  // Reads count bytes into out; the part past the end of the image becomes 0.
+  // Reads count bytes into out; the part past the end of the input becomes 0.
   void bytes(std::uint8_t* out, std::uint32_t count) {
-    consumed_ += count;
     std::uint32_t delivered = 0;
     if (position_ < size_) {
-      delivered = std::min(count, size_ - position_);
+      delivered = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, size_ - position_));
       std::memcpy(out, data_ + position_, delivered);
-      position_ += delivered;
     }
     std::memset(out + delivered, 0, count - delivered);
+    position_ += count;
   }
 
-  std::uint32_t image_position() const { return position_; }
-  std::uint32_t consumed() const { return consumed_; }
+  std::uint64_t position() const { return position_; }
 
  private:
   const std::uint8_t* data_;
   std::uint32_t size_;
-  std::uint32_t position_;  // as the image's own position would be
-  std::uint32_t consumed_ = 0;
+  std::uint64_t position_;  // offset of the next stream byte
 };
 
 // Copies count bytes from offset to the end of the output one at a time in
@@ -163,21 +155,19 @@ std::uint32_t decode_commands(StreamReader& in, std::uint8_t* work) {
 
 }  // namespace
 
-std::uint32_t format1_decode(RomHandle image, std::uint8_t* destination, std::uint32_t file_offset,
-                             std::uint32_t max_size, std::uint32_t* end_position) {
-  if (image == nullptr) return 0;
+DecodeResult format1_decode(const std::uint8_t* input, std::uint32_t input_size,
+                            std::uint32_t start, std::uint8_t* destination,
+                            std::uint32_t capacity) {
   ByteBuffer work = allocate_bytes(kOutputLimit);
-  if (!work) return 0;
+  if (!work) return {CodecStatus::out_of_memory, 0, start, 0};
 
-  // An image without bytes delivers nothing, like one of size 0.
-  const std::uint32_t size = image->data ? image->size : 0;
-  StreamReader in(image->data.get(), size, file_offset);
+  // No bytes at all read like an input of size 0.
+  const std::uint32_t size = input != nullptr ? input_size : 0;
+  StreamReader in(input, size, start);
   const std::uint32_t out = decode_commands(in, work.get());
 
-  if (destination != nullptr) std::memcpy(destination, work.get(), std::min(out, max_size));
-  image->position = in.image_position();
-  if (end_position != nullptr) *end_position = file_offset + in.consumed();
-  return out;
+  if (destination != nullptr) std::memcpy(destination, work.get(), std::min(out, capacity));
+  return stream_read(CodecStatus::ok, out, in.position(), size);
 }
 
 }  // namespace tilvex

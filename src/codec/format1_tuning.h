@@ -6,13 +6,15 @@
 
 #include <cstdint>
 
+#include "codec/result.h"
+
 namespace tilvex {
 
 // Encodes exactly as format1_encode does. A wider level of position chains is
 // built once the walks since the last build have visited build_budget chain
 // entries; 0 builds each level as soon as a search can use it.
-std::uint32_t format1_encode_tuned(const std::uint8_t* source, std::uint8_t* destination,
-                                   std::uint32_t size, std::uint32_t max_size,
-                                   std::uint32_t build_budget);
+EncodeResult format1_encode_tuned(const std::uint8_t* source, std::uint32_t size,
+                                  std::uint8_t* destination, std::uint32_t capacity,
+                                  std::uint32_t build_budget);
 
 }  // namespace tilvex

@@ -51,10 +51,10 @@ std::vector<std::uint8_t> stored_form(std::uint32_t index, const std::vector<std
       length = size;
       break;
     case KindFormat1:
-      length = format1_encode(plain.data(), stored.data(), size, kOutputLimit);
+      length = format1_encode(plain.data(), size, stored.data(), kOutputLimit).produced;
       break;
     case KindFormat15:
-      length = format15_encode(plain.data(), stored.data(), size, kOutputLimit, size >> 9);
+      length = format15_encode(plain.data(), size, stored.data(), kOutputLimit, size >> 9).produced;
       break;
   }
   if (length == 0 || length > kOutputLimit) return {};

@@ -1,0 +1,102 @@
+// Where the runs of a format 15 row start, for the decoder.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tilvex::format15_detail {
+
+// Where the runs of the row being decoded start: bit x is set when pixel x
+// differs from pixel x - 1, and bit 0 always. The left neighbour of the run at
+// c is then the highest set bit at or below c, minus one, found in constant
+// time however long the run. Commands read the row only at and left of the
+// cursor, and change it there only at the new cursor, so the bits are kept
+// exact up to the cursor with one bit per change; a cut that moves the cursor
+// right, over pixels the fills have set, has them scanned again.
+class RunStarts {
+ public:
+  void scan(const std::uint8_t* row) {
+    std::uint64_t words[2] = {0, 0};
+#if defined(__SSE2__)
+    for (int i = 0; i < 8; ++i) {
+      const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 16 * i));
+      const __m128i left =
+          i == 0 ? _mm_slli_si128(here, 1)
+                 : _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 16 * i - 1));
+      const auto differ =
+          static_cast<std::uint64_t>(~_mm_movemask_epi8(_mm_cmpeq_epi8(here, left)) & 0xFFFF);
+      words[i >> 2] |= differ << (16 * (i & 3));
+    }
+#else
+    for (int x = 1; x < kRowWidth; ++x) {
+      if (row[x] != row[x - 1]) words[x >> 6] |= std::uint64_t{1} << (x & 63);
+    }
+#endif
+    low_ = words[0] | 1;
+    high_ = words[1];
+  }
+
+  // Pixel x (0 to 127) changed; bits left of x stay as they were.
+  void changed(const std::uint8_t* row, int x) {
+    if (x == 0) return;
+    std::uint64_t& word = x < 64 ? low_ : high_;
+    const std::uint64_t bit = std::uint64_t{1} << (x & 63);
+    word = row[x] != row[x - 1] ? word | bit : word & ~bit;
+  }
+
+  // The first column left of c (0 to 127) whose pixel differs from pixel c, or -1.
+  int left_neighbour(int c) const {
+    if (c >= 64) {
+      const std::uint64_t m = high_ & (~std::uint64_t{0} >> (127 - c));
+      if (m != 0) return 127 - std::countl_zero(m) - 1;
+      c = 63;
+    }
+    return 63 - std::countl_zero(low_ & (~std::uint64_t{0} >> (63 - c))) - 1;
+  }
+
+  // Where n keep steps from c (0 to 127) end, each moving to the left
+  // neighbour of the run: one left of the n-th run start at or below c. -2
+  // when a step would start left of column 0.
+  int keep(int c, unsigned n) const {
+    std::uint64_t high = 0;
+    std::uint64_t low = low_;
+    if (c >= 64) {
+      high = high_ & (~std::uint64_t{0} >> (127 - c));
+    } else {
+      low &= ~std::uint64_t{0} >> (63 - c);
+    }
+    const auto in_high = static_cast<unsigned>(std::popcount(high));
+    if (n <= in_high) return 64 + nth_highest(high, n) - 1;
+    n -= in_high;
+    if (n > static_cast<unsigned>(std::popcount(low))) return -2;
+    return nth_highest(low, n) - 1;
+  }
+
+ private:
+  static constexpr int kRowWidth = 128;
+
+  // The position of the n-th highest set bit of m (n from 1 to popcount(m)).
+  static int nth_highest(std::uint64_t m, unsigned n) {
+    int top = 63;
+    if (n == 1) return top - std::countl_zero(m);
+    for (int half = 32; half >= 1; half >>= 1) {
+      // The window is the 2 * half bits up to top; look at its upper half.
+      const std::uint64_t upper = (m >> (top - half + 1)) & ((std::uint64_t{1} << half) - 1);
+      const auto count = static_cast<unsigned>(std::popcount(upper));
+      if (n > count) {
+        n -= count;
+        top -= half;
+      }
+    }
+    return top;
+  }
+
+  std::uint64_t low_ = 1;
+  std::uint64_t high_ = 0;
+};
+
+}  // namespace tilvex::format15_detail
