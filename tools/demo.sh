@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# The quick start: builds the release preset, generates the demo cartridge,
-# extracts all structures into one combined file, inserts that file again at
-# the start of the free region, extracts once more and checks that both
-# combined files are identical. Everything lands in build/demo/. Any failure
-# stops the script with a non-zero status.
+# The quick start: checks the build requirements (tools/setup.sh), builds the
+# release preset, generates the demo cartridge, extracts all structures into
+# one combined file, inserts that file again at the start of the free region,
+# extracts once more and checks that both combined files are identical.
+# Everything lands in build/demo/. Any failure stops the script with a non-zero
+# status.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+bash tools/setup.sh  # installs missing Debian packages as root, else names them
 cmake --preset release
 cmake --build --preset release
 

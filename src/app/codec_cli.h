@@ -14,28 +14,28 @@ inline constexpr int kCodecExitOk = 0;
 inline constexpr int kCodecExitFailed = 1;  // the work could not be done
 inline constexpr int kCodecExitUsage = 2;   // the command line is malformed
 
-enum class CodecVerb { Help, Compress, Decompress };
+enum class CodecVerb { Help, Version, Compress, Decompress };
 
 struct CodecRequest {
   CodecVerb verb = CodecVerb::Help;
   std::uint32_t format = 0;
   std::uint32_t tile_rows = 0;  // format 15; 0 when not given
   std::uint32_t offset = 0;     // decompress: file offset of the stream
-  std::string input;
-  std::string output;
+  bool quiet = false;           // no one-line report
+  std::string input;            // '-' is standard input
+  std::string output;           // '-' is standard output
 };
 
 extern const char* const kCodecUsageText;
 
 // Reads the arguments after the program name into request. Returns
-// kCodecExitOk, or kCodecExitUsage / kCodecExitFailed with problem set to a
-// one-line description.
+// kCodecExitOk, or kCodecExitUsage with problem set to a one-line description.
 int parse_codec_arguments(int argc, const char* const* argv, CodecRequest* request,
                           std::string* problem);
 
-// Carries out a parsed request: prints its one-line report to out, or a
-// problem to err. OUTPUT is replaced only when everything succeeded.
-// Returns the exit status.
+// Carries out a parsed request: prints its one-line report to out (to err
+// when OUTPUT is standard output), or a problem to err. OUTPUT is written only
+// when everything succeeded. Returns the exit status.
 int run_codec_request(const CodecRequest& request, std::FILE* out, std::FILE* err);
 
 // The whole program: argv[0] is the program name.

@@ -44,4 +44,20 @@ HexScan scan_hex(const char* text, std::uint32_t* value) {
   return HexScan::Number;
 }
 
+bool parse_hex_argument(std::string_view text, std::uint32_t* value) {
+  if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+  }
+  if (text.empty()) return false;
+  std::uint64_t number = 0;
+  for (const char c : text) {
+    const int digit = hex_digit_value(c);
+    if (digit < 0) return false;
+    number = number * 16 + static_cast<std::uint64_t>(digit);
+    if (number > std::numeric_limits<std::uint32_t>::max()) return false;
+  }
+  *value = static_cast<std::uint32_t>(number);
+  return true;
+}
+
 }  // namespace tilvex

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace tilvex {
 
@@ -14,5 +15,10 @@ enum class HexScan {
   TooWide,   // the digits spell a number wider than 32 bits; the value is left alone
 };
 HexScan scan_hex(const char* text, std::uint32_t* value);
+
+// The companions' numbers, strictly: an optional 0x or 0X, then one or more
+// hexadecimal digits and nothing else, at most 32 bits (leading zeros are
+// fine); no blanks, no sign. False, with the value left alone, otherwise.
+bool parse_hex_argument(std::string_view text, std::uint32_t* value);
 
 }  // namespace tilvex

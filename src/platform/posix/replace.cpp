@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -67,8 +68,10 @@ bool write_all(int fd, const std::uint8_t* bytes, std::size_t length, std::strin
 }
 
 // A short name for a new file, unlikely to be taken; the caller retries.
+// Replacements may run on several threads at once (tilvex-gfx writes its
+// pictures so), hence the atomic counter.
 std::string temporary_name() {
-  static unsigned counter = 0;
+  static std::atomic<unsigned> counter{0};
   const auto now =
       static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   std::uint64_t mix = now ^ (std::uint64_t{static_cast<unsigned>(::getpid())} << 32) ^

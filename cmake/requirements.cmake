@@ -1,0 +1,28 @@
+# What the build needs beyond the compiler, checked before anything else so
+# that a missing piece stops the configuration at once with the Debian package
+# that provides it (tools/setup.sh installs them all).
+set(tilvex_missing "")
+if(TILVEX_TESTS AND NOT TILVEX_FUZZ)
+  find_package(GTest QUIET)
+  if(NOT GTest_FOUND)
+    list(APPEND tilvex_missing libgtest-dev)
+  endif()
+  find_program(TILVEX_GROFF groff)  # the manual page check
+  if(NOT TILVEX_GROFF)
+    list(APPEND tilvex_missing groff-base)
+  endif()
+endif()
+if(tilvex_missing)
+  list(JOIN tilvex_missing " " tilvex_missing)
+  message(FATAL_ERROR
+          "Missing Debian packages: ${tilvex_missing}\n"
+          "Install them with: apt-get install ${tilvex_missing}\n"
+          "(or run 'bash tools/setup.sh' as root, which installs everything the build needs).")
+endif()
+if(TILVEX_BENCH AND NOT TILVEX_FUZZ)
+  find_package(benchmark QUIET)
+  if(NOT benchmark_FOUND)
+    message(STATUS "Google Benchmark not found (Debian package libbenchmark-dev): "
+                   "tilvex_bench is not built")
+  endif()
+endif()
