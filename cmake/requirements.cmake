@@ -3,9 +3,15 @@
 # that provides it (tools/setup.sh installs them all).
 set(tilvex_missing "")
 if(TILVEX_TESTS AND NOT TILVEX_FUZZ)
-  find_package(GTest QUIET)
-  if(NOT GTest_FOUND)
-    list(APPEND tilvex_missing libgtest-dev)
+  if(CMAKE_CROSSCOMPILING)  # GoogleTest is built from its sources there
+    if(NOT EXISTS /usr/src/googletest/googletest/CMakeLists.txt)
+      list(APPEND tilvex_missing googletest)
+    endif()
+  else()
+    find_package(GTest QUIET)
+    if(NOT GTest_FOUND)
+      list(APPEND tilvex_missing libgtest-dev)
+    endif()
   endif()
   find_program(TILVEX_GROFF groff)  # the manual page check
   if(NOT TILVEX_GROFF)

@@ -2,9 +2,8 @@
 // scan, the refusal to use the cartridge as graphics file, the order of a run
 // and its exit status, and the ending report.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -259,15 +258,35 @@ TEST_P(CommandLine, RefusesAndWaits) {
   testing::TempDir dir;
   std::vector<std::uint8_t> content(0x1000, 0x5A);
   testing::write_file(dir.file("game.smc"), content);
-  ASSERT_EQ(::link(dir.file("game.smc").c_str(), dir.file("linked.smc").c_str()), 0);
-  ASSERT_EQ(::mkdir(dir.file("folder").c_str(), 0755), 0);
+  std::filesystem::create_hard_link(dir.path() / "game.smc", dir.path() / "linked.smc");
+  std::filesystem::create_directory(dir.path() / "folder");
+#ifndef _WIN32
   ASSERT_EQ(::mkfifo(dir.file("pipe.smc").c_str(), 0644), 0);
+#endif
 
   testing::Restrictions limits;
   limits.seconds = 30;
   testing::ProcessResult run =
       testing::run_process(TILVEX_EXE, c.args, dir.path().string(), limits);
+#ifdef _WIN32
+  // The system's reasons (the "tilvex: " lines) are worded differently there;
+  // the messages themselves are not.
+  const auto without_reasons = [](const std::string& text) {
+    std::string kept;
+    std::size_t start = 0;
+    while (start < text.size()) {
+      std::size_t end = text.find('\n', start);
+      end = end == std::string::npos ? text.size() : end + 1;
+      if (text.compare(start, 8, "tilvex: ") != 0) kept.append(text, start, end - start);
+      start = end;
+    }
+    return kept;
+  };
+  EXPECT_EQ(without_reasons(run.output),
+            without_reasons(std::string(kBanner) + c.message + kPrompt));
+#else
   EXPECT_EQ(run.output, std::string(kBanner) + c.message + kPrompt);
+#endif
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(testing::read_file(dir.file("game.smc")), content);
 }
@@ -275,6 +294,12 @@ TEST_P(CommandLine, RefusesAndWaits) {
 const std::string kTooMany = "Too many parameters!\n";
 const std::string kIdentical = "File names are identical... bad idea!\n";
 const std::string kNoHeader = "This ROM does not have a 0x200 byte copier header.\n";
+#ifdef _WIN32
+// Names that differ in letter case lead to the same file.
+const std::string kCaseDiffers = kIdentical;
+#else
+const std::string kCaseDiffers = kNoHeader;
+#endif
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CommandLine,
@@ -298,7 +323,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"SamePathOtherSpelling", {"0", "./game.smc", "game.smc"}, kIdentical},
         RefusalCase{"HardLink", {"1", "120200", "game.smc", "linked.smc"}, kIdentical},
         RefusalCase{"SameMissingName", {"0", "new.smc", "new.smc"}, kIdentical},
-        RefusalCase{"CaseDiffers", {"0", "game.smc", "GAME.smc"}, kNoHeader},
+        RefusalCase{"CaseDiffers", {"0", "game.smc", "GAME.smc"}, kCaseDiffers},
         // Unopenable cartridges: the system's reason follows on the error
         // stream. Only a regular file is a cartridge, and a FIFO is refused
         // without waiting for a writer.
@@ -312,6 +337,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"DirectoryForExtraction",
                     {"0", "folder"},
                     "Unable to open the ROM: folder\ntilvex: folder: not a regular file\n"},
+#ifndef _WIN32
         RefusalCase{"FifoForExtraction",
                     {"0", "pipe.smc", "gfx.bin"},
                     "Unable to open the ROM: pipe.smc\ntilvex: pipe.smc: not a regular file\n"},
@@ -320,7 +346,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "Unable to open the ROM: pipe.smc\ntilvex: pipe.smc: not a regular file\n"},
         RefusalCase{"Device",
                     {"0", "/dev/zero"},
-                    "Unable to open the ROM: /dev/zero\ntilvex: /dev/zero: not a regular file\n"}),
+                    "Unable to open the ROM: /dev/zero\ntilvex: /dev/zero: not a regular file\n"}
+#endif
+        ),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- the run after a cartridge is accepted -------------------------------

@@ -215,6 +215,9 @@ TEST_F(Extraction, CombinedFileThatCannotBeCreatedOrIsTheCartridge) {
 // A full disk, for the combined file and for a per-structure file (a link to
 // /dev/full): the failed write or close ends extraction with 0.
 TEST_F(Extraction, WriteFailureEndsExtraction) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no full device";
+#endif
   write_file(dir_.file("demo.smc"), testing::demo_cartridge());
   ASSERT_TRUE(testing::open_image(dir_.file("demo.smc"), false));
   const std::string cartridge = dir_.file("demo.smc");
@@ -235,6 +238,9 @@ TEST_F(Extraction, WriteFailureEndsExtraction) {
 }
 
 TEST(ExtractionProcess, FullDiskFailsTheRun) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no full device";
+#endif
   TempDir dir;
   write_file(dir.file("demo.smc"), testing::demo_cartridge());
   const testing::ProcessResult run =

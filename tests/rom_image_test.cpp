@@ -1,10 +1,12 @@
 // The cartridge image store: clipping and refusals at the end of the image,
 // read-only images, erasing, and saving that never damages the cartridge file.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <filesystem>
@@ -42,7 +44,7 @@ std::vector<std::uint8_t> image_bytes() {
 std::vector<std::string> directory_entries(const fs::path& directory) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(directory))
-    names.push_back(entry.path().filename());
+    names.push_back(entry.path().filename().string());
   return names;
 }
 
@@ -223,9 +225,9 @@ TEST_F(RomImageTest, OpenFailures) {
 TEST_F(RomImageTest, OpenRefusesALoadThatFallsShort) {
   // A directory reports a length but cannot be read: the load comes up short.
   struct stat status {};
-  ASSERT_EQ(::stat(dir.path().c_str(), &status), 0);
+  ASSERT_EQ(::stat(dir.path().string().c_str(), &status), 0);
   if (status.st_size == 0) GTEST_SKIP() << "directory reports no length here";
-  EXPECT_EQ(rom_open(dir.path().c_str(), kReadOnly, 0), nullptr);
+  EXPECT_EQ(rom_open(dir.path().string().c_str(), kReadOnly, 0), nullptr);
   EXPECT_EQ(rom_handle(), nullptr);
 }
 
@@ -237,17 +239,22 @@ TEST_F(RomImageTest, OpenWithALargerSizeZeroFillsTheTail) {
 
 TEST_F(RomImageTest, SaveReplacesTheContentAndKeepsPermissions) {
   open(0x1000, kReadWrite);
+#ifndef _WIN32
   ASSERT_EQ(::chmod(cartridge.c_str(), 0640), 0);
+#endif
   const std::vector<std::uint8_t> patch = {0xAA, 0xBB, 0xCC};
   ASSERT_EQ(rom_write_at(patch.data(), 3, 0x800, 1), 1);
   EXPECT_EQ(rom_save(nullptr), 1);
   std::vector<std::uint8_t> expected = original;
   std::copy(patch.begin(), patch.end(), expected.begin() + 0x800);
   EXPECT_EQ(read_file(cartridge), expected);
+#ifndef _WIN32
   struct stat status {};
   ASSERT_EQ(::stat(cartridge.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0640u);
+  // (On Windows the old file, still open, may keep a name until it is closed.)
   EXPECT_EQ(directory_entries(dir.path()), std::vector<std::string>{"cart.smc"});
+#endif
 
   // The image stays open and saves again.
   ASSERT_EQ(rom_write_at(patch.data(), 1, 0, 1), 1);
@@ -255,8 +262,13 @@ TEST_F(RomImageTest, SaveReplacesTheContentAndKeepsPermissions) {
   expected[0] = 0xAA;
   EXPECT_EQ(read_file(cartridge), expected);
   EXPECT_EQ(rom_save(cartridge.c_str()), 0);  // another name is not offered
+  rom_close();
+  EXPECT_EQ(directory_entries(dir.path()), std::vector<std::string>{"cart.smc"});
 }
 
+#ifndef _WIN32
+// Symbolic links, FIFOs, other users and file size limits as POSIX systems
+// have them; the Windows replacement has tests of its own.
 TEST_F(RomImageTest, SaveThroughASymbolicLinkReplacesItsTarget) {
   fs::create_directory(dir.path() / "real");
   const std::string target = dir.file("real/target.smc");
@@ -390,6 +402,8 @@ TEST_F(RomImageTest, SaveCutShortByAFileSizeLimitLeavesTheOriginal) {
   EXPECT_EQ(read_file(cartridge), original);
   EXPECT_EQ(directory_entries(dir.path()), std::vector<std::string>{"cart.smc"});
 }
+
+#endif
 
 }  // namespace
 }  // namespace tilvex

@@ -1,8 +1,10 @@
 #include "test_support.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#endif
 #include <unistd.h>
 
 #include <atomic>
@@ -59,8 +61,9 @@ void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+#ifndef _WIN32  // the Windows version is in test_support_windows.cpp
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& cwd, const Restrictions& restrictions) {
+                          const std::filesystem::path& cwd, const Restrictions& restrictions) {
   int pipe_fds[2];
   if (::pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
   std::fflush(nullptr);
@@ -107,8 +110,10 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
   }
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  result.raw_output = result.output;
   return result;
 }
+#endif
 
 std::vector<std::uint8_t> make_cartridge(std::uint32_t size, std::uint8_t version) {
   std::vector<std::uint8_t> bytes(size);

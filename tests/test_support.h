@@ -22,7 +22,11 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::filesystem::path& path() const { return path_; }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
+  // The full name of a file in it; names are UTF-8 text on every system.
+  std::string file(const std::string& name) const {
+    const std::u8string full = (path_ / std::u8string(name.begin(), name.end())).u8string();
+    return std::string(full.begin(), full.end());
+  }
 
  private:
   std::filesystem::path path_;
@@ -32,9 +36,10 @@ std::vector<std::uint8_t> read_file(const std::string& path);
 void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 struct ProcessResult {
-  int exit_status = -1;  // exit code, or -1 when the process did not exit normally
-  int signal = 0;        // the signal that killed it, if one did
-  std::string output;    // standard output and standard error, interleaved
+  int exit_status = -1;    // exit code, or -1 when the process did not exit normally
+  int signal = 0;          // the signal that killed it, if one did
+  std::string output;      // standard output and standard error, interleaved, with "\n" line ends
+  std::string raw_output;  // the same as written (on Windows the C library ends lines with CR LF)
 };
 
 // Limits applied in the child before it starts the program.
@@ -44,9 +49,12 @@ struct Restrictions {
   unsigned seconds = 0;               // killed by SIGALRM after this long; 0: no limit
 };
 
-// Runs program with args in directory cwd, standard input from /dev/null.
+// Runs program with args in directory cwd, standard input from the null
+// device. Restrictions are not available on Windows (tests that need them skip
+// there).
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& cwd = ".", const Restrictions& restrictions = {});
+                          const std::filesystem::path& cwd = ".",
+                          const Restrictions& restrictions = {});
 
 // A cartridge image of the given size that passes identification: the title,
 // country 1 and the version byte in place, everything else filled with a

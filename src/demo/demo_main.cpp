@@ -15,6 +15,7 @@
 #include "common/hex.h"
 #include "common/version.h"
 #include "demo/demo_cartridge.h"
+#include "platform/console.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "rom/header.h"
@@ -83,6 +84,7 @@ int write_output(const std::string& path, const std::vector<std::uint8_t>& image
 }  // namespace
 
 int main(int argc, char** argv) {
+  tilvex::platform::prepare_console_output();
   tilvex::platform::ignore_file_size_signal();  // a full disk is a failed write, not a kill
   std::string output;
   bool have_output = false, force = false, quiet = false, options_done = false;

@@ -14,7 +14,18 @@ namespace tilvex::platform {
 // input is no console (a pipe, a file, closed) the prompt is written and the
 // wait ends at once: it never blocks on a pipe or a file. The console is
 // always left as it was found, also when the process is interrupted.
+// On the Windows console the first pending input record decides instead: a
+// carriage-return key event there (pressed or released) ends the wait
+// silently and stays pending; after the prompt any key event, a mouse event
+// with a button down or a menu event ends it; an invalid handle ends it at
+// once, without the prompt.
 void wait_for_key_or_click(int input, const char* prompt);
+
+// Makes the console show the programs' text, file names included, as UTF-8
+// for the rest of the process (the console's own setting comes back when the
+// process ends normally). Each program's main calls this first; where
+// terminals take UTF-8 anyway it does nothing.
+void prepare_console_output();
 
 // What the bytes read from a terminal so far amount to.
 enum class TerminalInput {

@@ -212,4 +212,6 @@ void wait_for_key_or_click(int input_fd, const char* prompt) {
   ::tcflush(input_fd, TCIFLUSH);
 }
 
+void prepare_console_output() {}
+
 }  // namespace tilvex::platform
