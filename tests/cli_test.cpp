@@ -336,8 +336,14 @@ INSTANTIATE_TEST_SUITE_P(
                     "Unable to open the ROM: folder\ntilvex: folder: Is a directory\n"},
         RefusalCase{"DirectoryForExtraction",
                     {"0", "folder"},
-                    "Unable to open the ROM: folder\ntilvex: folder: not a regular file\n"},
+                    "Unable to open the ROM: folder\ntilvex: folder: not a regular file\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 #ifndef _WIN32
+// FIFOs and devices, which only these systems offer by name.
+INSTANTIATE_TEST_SUITE_P(
+    NotRegularFiles, CommandLine,
+    ::testing::Values(
         RefusalCase{"FifoForExtraction",
                     {"0", "pipe.smc", "gfx.bin"},
                     "Unable to open the ROM: pipe.smc\ntilvex: pipe.smc: not a regular file\n"},
@@ -346,10 +352,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "Unable to open the ROM: pipe.smc\ntilvex: pipe.smc: not a regular file\n"},
         RefusalCase{"Device",
                     {"0", "/dev/zero"},
-                    "Unable to open the ROM: /dev/zero\ntilvex: /dev/zero: not a regular file\n"}
-#endif
-        ),
+                    "Unable to open the ROM: /dev/zero\ntilvex: /dev/zero: not a regular file\n"}),
     [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 // ---- the run after a cartridge is accepted -------------------------------
 
