@@ -5,6 +5,8 @@
 // other holders of the lock but never blocks anyone's reads or writes.
 #include "platform/files.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstring>
@@ -210,6 +212,65 @@ bool read_whole_file(const OpenFile& file, std::uint64_t minimum_length, ByteBuf
   }
   std::memset(buffer.get() + file.size(), 0, static_cast<std::size_t>(length - file.size()));
   *bytes = std::move(buffer);
+  return true;
+}
+
+std::FILE* stream_of(const OpenFile& file, std::string* reason) {
+  if (!file.is_open()) {
+    fail_code(reason, ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  HANDLE copy = nullptr;
+  const HANDLE process = ::GetCurrentProcess();
+  if (!::DuplicateHandle(process, handle_of(file.native()), process, &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+    fail_code(reason, ::GetLastError());
+    return nullptr;
+  }
+  const int descriptor =
+      ::_open_osfhandle(reinterpret_cast<std::intptr_t>(copy), _O_RDONLY | _O_BINARY);
+  if (descriptor < 0) {
+    ::CloseHandle(copy);
+    fail(reason, "cannot make a stream of the open file");
+    return nullptr;
+  }
+  std::FILE* stream = ::_fdopen(descriptor, "rb");
+  if (stream == nullptr) {
+    ::_close(descriptor);  // closes the duplicated handle too
+    fail(reason, "cannot make a stream of the open file");
+  }
+  return stream;
+}
+
+bool stream_size(std::FILE* stream, std::uint64_t* size, std::string* reason) {
+  if (stream == nullptr) return fail_code(reason, ERROR_INVALID_HANDLE);
+  const auto native = ::_get_osfhandle(::_fileno(stream));
+  if (native == -1) return fail_code(reason, ERROR_INVALID_HANDLE);
+  const HANDLE handle = reinterpret_cast<HANDLE>(native);
+  if (::GetFileType(handle) != FILE_TYPE_DISK) {
+    *size = 0;  // a pipe or a device has no length of its own
+    return true;
+  }
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(handle, &information)) {
+    return fail_code(reason, ::GetLastError());
+  }
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return fail(reason, "Is a directory");
+  }
+  *size = std::uint64_t{information.nFileSizeHigh} << 32 | information.nFileSizeLow;
+  return true;
+}
+
+bool writable_or_absent(const char* name, std::string* reason) {
+  std::wstring wide;
+  if (name == nullptr || !widen(name, &wide)) return fail_code(reason, ERROR_INVALID_NAME);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD code = ::GetLastError();
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || fail_code(reason, code);
+  }
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return fail_code(reason, ERROR_ACCESS_DENIED);
   return true;
 }
 
