@@ -146,14 +146,16 @@ TEST(EndToEnd, PerStructureFilesOfEveryShape) {
   const testing::ProcessResult inserted =
       run_process(TILVEX_EXE, {"1", "120200", "../demo.smc"}, in);
   EXPECT_EQ(inserted.exit_status, 0) << inserted.output;
-  EXPECT_NE(inserted.output.find("Recompressing...\n"
-                                 "Couldn't open file GFX000.bin, using blank...\n"
-                                 "Size of structure 0x001 way too big, truncating...\n"
-                                 "Couldn't open file GFX002.bin, using blank...\n"
-                                 "tilvex: GFX000.bin: No such file or directory\n"
-                                 "tilvex: GFX002.bin: Is a directory\n"
-                                 "Done!\n"),
-            std::string::npos)
+  EXPECT_NE(
+      testing::portable_reasons(inserted.output)
+          .find(testing::portable_reasons("Recompressing...\n"
+                                          "Couldn't open file GFX000.bin, using blank...\n"
+                                          "Size of structure 0x001 way too big, truncating...\n"
+                                          "Couldn't open file GFX002.bin, using blank...\n"
+                                          "tilvex: GFX000.bin: No such file or directory\n"
+                                          "tilvex: GFX002.bin: Is a directory\n"
+                                          "Done!\n")),
+      std::string::npos)
       << inserted.output;
 
   const testing::ProcessResult second = run_process(TILVEX_EXE, {"0", "../demo.smc"}, out);

@@ -71,4 +71,22 @@ std::string captured(Function&& function) {
                        &function);
 }
 
+// The text without the lines that give the system's reasons ("tilvex: ..."),
+// whose wording differs between systems; on POSIX systems the text as it is.
+inline std::string portable_reasons(const std::string& text) {
+#ifdef _WIN32
+  std::string kept;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    end = end == std::string::npos ? text.size() : end + 1;
+    if (text.compare(start, 8, "tilvex: ") != 0) kept.append(text, start, end - start);
+    start = end;
+  }
+  return kept;
+#else
+  return text;
+#endif
+}
+
 }  // namespace tilvex::testing
