@@ -14,8 +14,10 @@
 #include "app/run.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "app/identify.h"
@@ -70,6 +72,20 @@ std::string one_line(const std::string& text) {
 void print_problems(std::FILE* out, std::FILE* errors, const FileProblems& problems) {
   for (const FileProblem& problem : problems)
     print_reason(out, errors, problem.name, problem.reason);
+}
+
+// Threads for the structure work: one per core, or TILVEX_THREADS when it is
+// a number from 1 to 16 (1 works through the structures one by one). The
+// output is the same for every count.
+unsigned thread_count() {
+  const char* setting = std::getenv("TILVEX_THREADS");
+  if (setting != nullptr && *setting != '\0') {
+    char* end = nullptr;
+    const unsigned long wanted = std::strtoul(setting, &end, 10);
+    if (*end == '\0' && wanted >= 1 && wanted <= 16) return static_cast<unsigned>(wanted);
+  }
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : (cores > 16 ? 16 : cores);
 }
 
 }  // namespace
@@ -195,8 +211,8 @@ int run_program(int argc, char** argv) {
       std::fprintf(out, "Decompressing...\n");
       std::fflush(out);
       ExtractReport report;
-      const bool extracted =
-          extract_all(settings.graphics(), settings.rom_name.c_str(), out, &report) != 0;
+      const bool extracted = extract_all(settings.graphics(), settings.rom_name.c_str(), out,
+                                         &report, thread_count()) != 0;
       print_problems(out, errors, report.problems);
       std::fprintf(out, extracted ? "Done!\n" : "Failed!\n");
       // A per-structure file that could not be written is missing data: the
@@ -205,9 +221,10 @@ int run_program(int argc, char** argv) {
     } else {
       std::fprintf(out, "Recompressing...\n");
       std::fflush(out);
-      const InsertResult inserted = insert_all({settings.graphics(), settings.insert_address,
-                                                settings.cartridge_size, settings.run_mode},
-                                               out);
+      const InsertResult inserted =
+          insert_all({settings.graphics(), settings.insert_address, settings.cartridge_size,
+                      settings.run_mode, thread_count()},
+                     out);
       print_problems(out, errors, inserted.problems);
       std::string reason;
       if (!inserted.inserted) {
