@@ -25,6 +25,7 @@
 #include "common/hex.h"
 #include "common/resources.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "rom/image.h"
 #include "transfer/catalogue.h"
 #include "transfer/extract.h"
@@ -69,6 +70,12 @@ std::string one_line(const std::string& text) {
   return line;
 }
 
+// One reason line of the error stream: "tilvex: NAME: REASON".
+std::string reason_line(const std::string& name, const std::string& reason) {
+  return "tilvex: " + one_line(name) + ": " +
+         (reason.empty() ? "unknown error" : one_line(reason)) + "\n";
+}
+
 void print_problems(std::FILE* out, std::FILE* errors, const FileProblems& problems) {
   for (const FileProblem& problem : problems)
     print_reason(out, errors, problem.name, problem.reason);
@@ -93,8 +100,7 @@ unsigned thread_count() {
 void print_reason(std::FILE* out, std::FILE* errors, const std::string& name,
                   const std::string& reason) {
   std::fflush(out);
-  std::fprintf(errors, "tilvex: %s: %s\n", one_line(name).c_str(),
-               reason.empty() ? "unknown error" : one_line(reason).c_str());
+  std::fputs(reason_line(name, reason).c_str(), errors);
   std::fflush(errors);
 }
 
@@ -198,6 +204,12 @@ int parse_arguments(int argc, char** argv, RunSettings* settings, std::FILE* out
     print_reason(out, errors, rom_name, reason);
     return 0;
   }
+  // Extraction reads a mapped view of the cartridge; should another program
+  // cut the file short meanwhile, the run ends with this line, not a crash.
+  // Nothing is lost then: the cartridge is only read, and an old combined
+  // file is replaced only at the end of a whole extraction.
+  platform::exit_on_mapped_file_fault(
+      reason_line(rom_name, "the file was cut short while it was being read"));
   return 1;
 }
 
