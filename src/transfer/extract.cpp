@@ -49,8 +49,15 @@ bool begin_combined(platform::FileReplacement* graphics, const char* graphics_na
     *reason = kIsTheCartridge;
     return false;
   }
-  return platform::writable_or_absent(graphics_name, reason) &&
-         graphics->begin(graphics_name, reason);
+  if (!platform::writable_or_absent(graphics_name, reason) ||
+      !graphics->begin(graphics_name, reason)) {
+    return false;
+  }
+  // The combined file can always be extracted again from the cartridge, which
+  // extraction never changes; waiting for it to reach the disk would take
+  // longer than the whole extraction.
+  graphics->skip_sync();
+  return true;
 }
 
 // Writes one per-structure file; false, with the reason, when it could not be
