@@ -6,7 +6,10 @@
 // A structure that cannot be decoded is written as zeros, so one damaged
 // stream never stops the rest. A graphics file that cannot be written, on the
 // other hand, ends extraction at once: going on would report success over
-// missing data. The combined file goes through the platform's replacement
+// missing data (a write to the combined file goes out with the block of
+// structures it belongs to, so its failure shows at the block's last
+// structure). The structures are decoded on several threads, and handled in
+// structure order afterwards. The combined file goes through the platform's replacement
 // (a new file renamed over the old one only after the last structure), so
 // such a failure leaves the user's old file exactly as it was; a device or
 // FIFO given as the combined file is written directly. The cartridge file
@@ -59,6 +62,46 @@ bool begin_combined(platform::FileReplacement* graphics, const char* graphics_na
   graphics->skip_sync();
   return true;
 }
+
+// The combined file as extraction writes it: the structures, which follow
+// one another, gather in a block and go out in a few large writes instead of
+// one per structure. A device or FIFO is written structure by structure, so
+// a write that fails is reported at the structure it failed for.
+class CombinedOutput {
+ public:
+  static constexpr std::size_t kBlockSize = 0x40000;
+
+  explicit CombinedOutput(platform::FileReplacement* file) : file_(file) {
+    if (!file_->writes_directly()) block_ = allocate_bytes(kBlockSize);
+  }
+
+  bool write_at(std::uint32_t offset, const std::uint8_t* bytes, std::uint32_t length,
+                std::string* reason) {
+    if (!block_ || length > kBlockSize) {
+      return flush(reason) && file_->write_at(offset, bytes, length, reason);
+    }
+    if (offset != start_ + used_ || used_ + length > kBlockSize) {
+      if (!flush(reason)) return false;
+      start_ = offset;
+    }
+    std::memcpy(block_.get() + used_, bytes, length);
+    used_ += length;
+    return true;
+  }
+
+  bool flush(std::string* reason) {
+    if (used_ == 0) return true;
+    const std::size_t length = used_;
+    used_ = 0;
+    return file_->write_at(start_, block_.get(), length, reason);
+  }
+
+ private:
+  platform::FileReplacement* file_;
+  ByteBuffer block_;  // null: every write goes straight to the file
+  std::uint64_t start_ = 0;
+  std::size_t used_ = 0;
+};
 
 // Writes one per-structure file; false, with the reason, when it could not be
 // written whole (the close included, which flushes it).
@@ -164,6 +207,7 @@ int extract_all(const char* graphics_name, const char* rom_name, std::FILE* mess
     note_problem(&outcome.problems, graphics_name, reason);
     return 0;
   }
+  CombinedOutput output(&graphics);
 
   PointerTable table;
   read_pointer_table(table);
@@ -201,7 +245,7 @@ int extract_all(const char* graphics_name, const char* rom_name, std::FILE* mess
     }
 
     if (combined) {
-      if (!graphics.write_at(combined_offset(i), buffer, expected, &reason)) {
+      if (!output.write_at(combined_offset(i), buffer, expected, &reason)) {
         std::fprintf(messages, "Couldn't write file %s!\n", graphics_name);
         note_problem(&outcome.problems, graphics_name, reason);
         return 0;
@@ -234,7 +278,7 @@ int extract_all(const char* graphics_name, const char* rom_name, std::FILE* mess
 
   // Only now, with every structure written, does the new file take the old
   // one's place.
-  if (combined && !graphics.commit(&reason)) {
+  if (combined && (!output.flush(&reason) || !graphics.commit(&reason))) {
     std::fprintf(messages, "Couldn't write file %s!\n", graphics_name);
     note_problem(&outcome.problems, graphics_name, reason);
     return 0;

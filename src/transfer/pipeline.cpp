@@ -1,15 +1,14 @@
 // The structure pipeline. Workers claim the next structure from a shared
-// counter, so a slow structure holds up only its own worker, and wait (on the
-// caller's progress counter, not by spinning) while they are a window ahead.
-// Each structure's work writes only its own slot; the release and acquire
-// pairs on the per-slot done counters and the caller's progress counter hand
-// a slot's contents from one thread to the other.
+// counter, so a slow structure holds up only its own worker, and sleep while
+// they are a window ahead; the caller sleeps until its structure is done.
+// The counters are sequentially consistent atomics, which also hand a slot's
+// contents from one thread to the other. Nobody spins: on a machine busy
+// with other work, spinning threads would take time from the working ones.
 #include "transfer/pipeline.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <exception>
-#include <utility>
 
 namespace tilvex {
 
@@ -36,17 +35,21 @@ bool StructurePipeline::start(unsigned threads, std::uint32_t count, StructureWo
   count_ = count;
   if (threads < 1) threads = 1;
   if (threads > kMaxWorkers) threads = kMaxWorkers;
-  // A few structures per worker keep each busy while the caller catches up.
-  window_ = threads == 1 ? 1 : (threads * 4 < kMaxWindow ? threads * 4 : kMaxWindow);
+  // Four chunks per worker, so that a worker done early finds room while
+  // the caller still waits for a slower one. Most structures touch only a
+  // few pages of their buffer.
+  window_ = threads == 1 ? 1 : std::min(kMaxWindow, 4 * kChunk * threads);
   buffers_ = allocate_bytes(std::size_t{window_} * kStructureBufferSize);
   if (!buffers_) return false;
   for (std::uint32_t s = 0; s < window_; ++s) {
     slots_[s].buffer = buffers_.get() + std::size_t{s} * kStructureBufferSize;
-    done_[s].store(0, std::memory_order_relaxed);
+    done_[s].store(0);
   }
-  next_.store(0, std::memory_order_relaxed);
-  taken_.store(0, std::memory_order_relaxed);
-  stopping_.store(false, std::memory_order_relaxed);
+  next_.store(0);
+  taken_.store(0);
+  awaited_.store(0);
+  waiting_for_room_.store(0);
+  stopping_.store(false);
   if (threads == 1) return true;
   for (; started_ < threads; ++started_) {
     // A thread the system will not give (no memory, a limit reached) is no
@@ -69,22 +72,32 @@ void StructurePipeline::do_work(std::uint32_t index, StructureSlot* slot) {
   work_(context_, index, slot);
 }
 
+void StructurePipeline::wake(std::condition_variable* sleepers) {
+  // Passing through the lock makes sure a sleeper that saw the old counter
+  // is asleep by now and gets the notice; notifying outside it lets the
+  // sleeper run at once instead of waking into a held lock.
+  { const std::lock_guard<std::mutex> pass(lock_); }
+  sleepers->notify_all();
+}
+
 void StructurePipeline::work_through() {
   for (;;) {
-    const std::uint32_t k = next_.fetch_add(1, std::memory_order_relaxed);
-    if (k >= count_) return;
-    // Wait until the caller has taken the structure that last used this slot.
-    std::uint32_t taken = taken_.load(std::memory_order_acquire);
-    while (k >= taken + window_) {
-      if (stopping_.load(std::memory_order_acquire)) return;
-      taken_.wait(taken, std::memory_order_acquire);
-      taken = taken_.load(std::memory_order_acquire);
+    const std::uint32_t first = next_.fetch_add(kChunk);
+    if (first >= count_ || stopping_.load()) return;
+    const std::uint32_t end = std::min(count_, first + kChunk);
+    // Wait until the caller has taken the structures that last used these
+    // slots.
+    if (end > taken_.load() + window_) {
+      std::unique_lock<std::mutex> hold(lock_);
+      ++waiting_for_room_;
+      while (end > taken_.load() + window_ && !stopping_.load()) room_ready_.wait(hold);
+      --waiting_for_room_;
+      if (stopping_.load()) return;
     }
-    if (stopping_.load(std::memory_order_acquire)) return;
-    const std::uint32_t s = k % window_;
-    do_work(k, &slots_[s]);
-    done_[s].store(k + 1, std::memory_order_release);
-    done_[s].notify_all();
+    for (std::uint32_t k = first; k < end; ++k) do_work(k, &slots_[k % window_]);
+    for (std::uint32_t k = first; k < end; ++k) done_[k % window_].store(k + 1);
+    const std::uint32_t awaited = awaited_.load();
+    if (awaited > first && awaited <= end) wake(&done_ready_);
   }
 }
 
@@ -95,25 +108,26 @@ StructureSlot* StructurePipeline::take(std::uint32_t index) {
     return &slots_[s];
   }
   // The slot of the structure before is free from now on.
-  taken_.store(index, std::memory_order_release);
-  taken_.notify_all();
-  std::uint32_t done = done_[s].load(std::memory_order_acquire);
-  while (done != index + 1) {
-    done_[s].wait(done, std::memory_order_acquire);
-    done = done_[s].load(std::memory_order_acquire);
+  taken_.store(index);
+  if (waiting_for_room_.load() != 0) wake(&room_ready_);
+  if (done_[s].load() != index + 1) {
+    std::unique_lock<std::mutex> hold(lock_);
+    awaited_.store(index + 1);
+    while (done_[s].load() != index + 1) done_ready_.wait(hold);
+    awaited_.store(0);
   }
   return &slots_[s];
 }
 
 void StructurePipeline::stop() {
-  if (started_ != 0) {
-    stopping_.store(true, std::memory_order_release);
-    // Wakes every worker waiting for room; none claims work from here on.
-    taken_.store(count_, std::memory_order_release);
-    taken_.notify_all();
-    for (unsigned i = 0; i < started_; ++i) workers_[i].join();
-    started_ = 0;
+  if (started_ == 0) return;
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    stopping_.store(true);
+    room_ready_.notify_all();
   }
+  for (unsigned i = 0; i < started_; ++i) workers_[i].join();
+  started_ = 0;
 }
 
 }  // namespace tilvex

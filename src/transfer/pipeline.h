@@ -19,8 +19,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
+#include <mutex>
 #include <thread>
 
 #include "common/types.h"
@@ -72,10 +75,15 @@ class StructurePipeline {
   void stop();
 
  private:
-  static constexpr std::uint32_t kMaxWindow = 16;
-  static constexpr std::uint32_t kMaxWorkers = 16;
+  // Workers claim a few consecutive structures at a time and report them
+  // done together: fewer hand-overs between threads, each of which may cost
+  // a sleep and a wake-up.
+  static constexpr std::uint32_t kChunk = 4;
+  static constexpr std::uint32_t kMaxWindow = 32;
+  static constexpr std::uint32_t kMaxWorkers = kMaxWindow / kChunk;
 
   void work_through();
+  void wake(std::condition_variable* sleepers);
   void do_work(std::uint32_t index, StructureSlot* slot);
 
   StructureWork work_ = nullptr;
@@ -86,9 +94,19 @@ class StructurePipeline {
   StructureSlot slots_[kMaxWindow];
   std::thread workers_[kMaxWorkers];
   unsigned started_ = 0;
-  std::atomic<std::uint32_t> next_{0};                // next structure a worker claims
-  std::atomic<std::uint32_t> taken_{0};               // structures the caller has finished with
-  std::atomic<std::uint32_t> done_[kMaxWindow] = {};  // per slot: index + 1 of the work done
+  // The counters are shared without the lock; the lock and the two
+  // conditions are only for sleeping: the caller on done_ready_ until its
+  // structure is done, workers on room_ready_ while they are a window ahead.
+  // Each side publishes its counter first and then looks whether the other
+  // sleeps, so no wake-up is lost and none is sent in vain.
+  std::mutex lock_;
+  std::condition_variable done_ready_;
+  std::condition_variable room_ready_;
+  std::atomic<std::uint32_t> next_{0};   // first structure of the next chunk a worker claims
+  std::atomic<std::uint32_t> taken_{0};  // structures the caller has finished with
+  std::atomic<std::uint32_t> done_[kMaxWindow] = {};  // per slot: index + 1 of the work done there
+  std::atomic<std::uint32_t> awaited_{0};  // index + 1 of the structure the caller sleeps for
+  std::atomic<unsigned> waiting_for_room_{0};
   std::atomic<bool> stopping_{false};
 };
 
