@@ -1,6 +1,8 @@
 // The cartridge image store: the whole cartridge file held in memory for the
-// length of a run. Every read and write of the cartridge goes to this copy at
-// file offsets (copier header included); the file itself changes only through
+// length of a run (a read-only image as a mapped view of the file, whose
+// pages are read only when touched; a writable one as a private copy). Every
+// read and write of the cartridge goes to these bytes at file offsets
+// (copier header included); the file itself changes only through
 // rom_save, which replaces the cartridge file atomically (a new file beside it,
 // synced, then renamed over it; a symbolic link keeps pointing at the new
 // content) and leaves it untouched when anything fails. rom_close never writes.
@@ -41,8 +43,18 @@ inline constexpr int kRomSeekEnd = 2;
 class ImageBytes {
  public:
   ImageBytes() = default;
-  ImageBytes(ImageBytes&&) noexcept = default;
-  ImageBytes& operator=(ImageBytes&&) noexcept = default;
+  ImageBytes(ImageBytes&& other) noexcept
+      : owned_(std::move(other.owned_)),
+        mapping_(std::move(other.mapping_)),
+        view_(std::exchange(other.view_, nullptr)) {}
+  ImageBytes& operator=(ImageBytes&& other) noexcept {
+    if (this != &other) {
+      owned_ = std::move(other.owned_);
+      mapping_ = std::move(other.mapping_);
+      view_ = std::exchange(other.view_, nullptr);
+    }
+    return *this;
+  }
   ImageBytes& operator=(ByteBuffer owned) noexcept {
     mapping_.unmap();
     owned_ = std::move(owned);
