@@ -1,7 +1,8 @@
 // The platform layer's files: the atomic replacement (content, mode, names of
 // any length, failures and kills that leave the target as it was, symbolic
 // links, targets written directly), the non-blocking open of an existing file,
-// the whole-file load, the advisory lock and file identity.
+// the whole-file load, the advisory lock, file identity, and a mapped file
+// cut short under its reader.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/mapping.h"
 #include "platform/process.h"
 #include "test_support.h"
 
@@ -358,6 +360,30 @@ TEST(SameFile, ComparesWhatTheNamesLeadTo) {
     SCOPED_TRACE(c.second);
     EXPECT_EQ(same_file(c.first.c_str(), c.second.c_str()), c.same);
   }
+}
+
+// A view whose file another process cuts short faults on the missing pages;
+// the process then ends with status 1 and its line, not with a crash.
+TEST(FileMapping, FileCutShortUnderTheViewEndsTheProcessWithItsLine) {
+  TempDir dir;
+  const std::string name = dir.file("cartridge.smc");
+  write_file(name, std::vector<std::uint8_t>(0x10000, 0x5A));
+  const std::string errors = dir.file("errors.txt");
+  const int status = in_child([&] {
+    OpenFile file;
+    FileMapping view;
+    std::string reason;
+    if (!open_existing_file(name.c_str(), FileAccess::ReadOnly, &file, &reason) ||
+        !view.map(file, &reason) || view.data()[0x8000] != 0x5A)
+      return 10;
+    const int redirected = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (redirected < 0 || ::dup2(redirected, 2) < 0) return 11;
+    exit_on_mapped_file_fault("tilvex: cartridge.smc: cut short\n");
+    if (::truncate(name.c_str(), 0) != 0) return 12;
+    return view.data()[0xC000] == 0x5A ? 13 : 14;  // never returns: the page is gone
+  });
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(read_file(errors), bytes_of("tilvex: cartridge.smc: cut short\n"));
 }
 
 }  // namespace

@@ -14,8 +14,10 @@
 #include "app/run.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "app/identify.h"
@@ -23,6 +25,7 @@
 #include "common/hex.h"
 #include "common/resources.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "rom/image.h"
 #include "transfer/catalogue.h"
 #include "transfer/extract.h"
@@ -67,9 +70,29 @@ std::string one_line(const std::string& text) {
   return line;
 }
 
+// One reason line of the error stream: "tilvex: NAME: REASON".
+std::string reason_line(const std::string& name, const std::string& reason) {
+  return "tilvex: " + one_line(name) + ": " +
+         (reason.empty() ? "unknown error" : one_line(reason)) + "\n";
+}
+
 void print_problems(std::FILE* out, std::FILE* errors, const FileProblems& problems) {
   for (const FileProblem& problem : problems)
     print_reason(out, errors, problem.name, problem.reason);
+}
+
+// Threads for the structure work: one per core, or TILVEX_THREADS when it is
+// a number from 1 to 16 (1 works through the structures one by one). The
+// output is the same for every count.
+unsigned thread_count() {
+  const char* setting = std::getenv("TILVEX_THREADS");
+  if (setting != nullptr && *setting != '\0') {
+    char* end = nullptr;
+    const unsigned long wanted = std::strtoul(setting, &end, 10);
+    if (*end == '\0' && wanted >= 1 && wanted <= 16) return static_cast<unsigned>(wanted);
+  }
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : (cores > 16 ? 16 : cores);
 }
 
 }  // namespace
@@ -77,8 +100,7 @@ void print_problems(std::FILE* out, std::FILE* errors, const FileProblems& probl
 void print_reason(std::FILE* out, std::FILE* errors, const std::string& name,
                   const std::string& reason) {
   std::fflush(out);
-  std::fprintf(errors, "tilvex: %s: %s\n", one_line(name).c_str(),
-               reason.empty() ? "unknown error" : one_line(reason).c_str());
+  std::fputs(reason_line(name, reason).c_str(), errors);
   std::fflush(errors);
 }
 
@@ -182,6 +204,12 @@ int parse_arguments(int argc, char** argv, RunSettings* settings, std::FILE* out
     print_reason(out, errors, rom_name, reason);
     return 0;
   }
+  // Extraction reads a mapped view of the cartridge; should another program
+  // cut the file short meanwhile, the run ends with this line, not a crash.
+  // Nothing is lost then: the cartridge is only read, and an old combined
+  // file is replaced only at the end of a whole extraction.
+  platform::exit_on_mapped_file_fault(
+      reason_line(rom_name, "the file was cut short while it was being read"));
   return 1;
 }
 
@@ -195,8 +223,8 @@ int run_program(int argc, char** argv) {
       std::fprintf(out, "Decompressing...\n");
       std::fflush(out);
       ExtractReport report;
-      const bool extracted =
-          extract_all(settings.graphics(), settings.rom_name.c_str(), out, &report) != 0;
+      const bool extracted = extract_all(settings.graphics(), settings.rom_name.c_str(), out,
+                                         &report, thread_count()) != 0;
       print_problems(out, errors, report.problems);
       std::fprintf(out, extracted ? "Done!\n" : "Failed!\n");
       // A per-structure file that could not be written is missing data: the
@@ -205,9 +233,10 @@ int run_program(int argc, char** argv) {
     } else {
       std::fprintf(out, "Recompressing...\n");
       std::fflush(out);
-      const InsertResult inserted = insert_all({settings.graphics(), settings.insert_address,
-                                                settings.cartridge_size, settings.run_mode},
-                                               out);
+      const InsertResult inserted =
+          insert_all({settings.graphics(), settings.insert_address, settings.cartridge_size,
+                      settings.run_mode, thread_count()},
+                     out);
       print_problems(out, errors, inserted.problems);
       std::string reason;
       if (!inserted.inserted) {

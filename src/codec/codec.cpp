@@ -17,7 +17,14 @@ namespace tilvex {
 std::uint32_t decompress_block(std::uint8_t* destination, std::uint32_t file_offset,
                                std::uint32_t max_size, std::uint32_t format,
                                std::uint32_t parameter, std::uint32_t* end_position) {
-  RomImage* const image = rom_handle();
+  return decompress_block(rom_handle(), destination, file_offset, max_size, format, parameter,
+                          end_position);
+}
+
+std::uint32_t decompress_block(RomImage* image, std::uint8_t* destination,
+                               std::uint32_t file_offset, std::uint32_t max_size,
+                               std::uint32_t format, std::uint32_t parameter,
+                               std::uint32_t* end_position) {
   if (image == nullptr) return 0;
   // An image without bytes delivers nothing, like one of size 0.
   const std::uint8_t* const data = image->data.get();

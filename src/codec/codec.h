@@ -8,6 +8,8 @@
 
 namespace tilvex {
 
+struct RomImage;
+
 inline constexpr std::uint32_t kFormat1 = 1;
 inline constexpr std::uint32_t kFormat15 = 15;
 
@@ -17,6 +19,13 @@ inline constexpr std::uint32_t kFormat15 = 15;
 std::uint32_t decompress_block(std::uint8_t* destination, std::uint32_t file_offset,
                                std::uint32_t max_size, std::uint32_t format,
                                std::uint32_t parameter, std::uint32_t* end_position);
+// The same on a given image (the store's or a handle of a caller's own on its
+// bytes, so several threads may decode at once, each moving only its own
+// handle's position).
+std::uint32_t decompress_block(RomImage* image, std::uint8_t* destination,
+                               std::uint32_t file_offset, std::uint32_t max_size,
+                               std::uint32_t format, std::uint32_t parameter,
+                               std::uint32_t* end_position);
 
 // Encodes size bytes of source; destination may be the source buffer itself.
 std::uint32_t recompress_block(const std::uint8_t* source, std::uint8_t* destination,

@@ -130,6 +130,12 @@ class FileReplacement {
   // Makes commit fail unless the target's name still leads to this file, so
   // a name retargeted since the file was read is never overwritten.
   void require_identity(const FileIdentity& identity);
+  // For content that can be made again from files the program never changes
+  // (extraction's output): commit still renames atomically, but does not wait
+  // for the content to reach the disk. After a system crash the target may
+  // then hold the old content, the new one or nothing usable, where a synced
+  // replacement would hold the old or the new. Call after begin.
+  void skip_sync() { sync_ = false; }
 
   // Appends bytes at the current position.
   bool write(const void* bytes, std::size_t length, std::string* reason);
@@ -138,8 +144,9 @@ class FileReplacement {
   // seekable file.
   bool write_at(std::uint64_t offset, const void* bytes, std::size_t length, std::string* reason);
 
-  // Syncs the new content, gives it the old file's mode and owner, checks the
-  // required identity, renames it over the target and syncs the directory.
+  // Syncs the new content (unless skip_sync was called), gives it the old
+  // file's mode and owner, checks the required identity, renames it over the
+  // target and syncs the directory.
   // Either way the replacement is over afterwards; a failed one left nothing.
   bool commit(std::string* reason);
   // Drops the new content; the target stays as it was.
@@ -166,6 +173,7 @@ class FileReplacement {
   std::uint64_t position_ = 0;
   bool direct_ = false;
   bool check_identity_ = false;
+  bool sync_ = true;
   FileIdentity identity_;
   FileIdentity committed_;
 };

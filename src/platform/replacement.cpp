@@ -23,6 +23,7 @@ FileReplacement& FileReplacement::operator=(FileReplacement&& other) noexcept {
     position_ = other.position_;
     direct_ = other.direct_;
     check_identity_ = other.check_identity_;
+    sync_ = other.sync_;
     identity_ = other.identity_;
     committed_ = other.committed_;
   }

@@ -1,13 +1,15 @@
 // The cartridge image store.
 //
-// rom_open loads the whole cartridge file into one buffer and keeps the file
-// open; from then on every read and write is a memory copy at a file offset,
-// clipped at the end of the image (the image never grows). The file itself
-// changes only through rom_save, which never writes into the cartridge in
-// place: it goes through the platform's file replacement (a new file beside
-// it, synced, renamed over the cartridge only if the cartridge's name still
-// leads to the file that was loaded), so a save that fails half-way (full
-// disk, file size limit, I/O error) leaves the old file exactly as it was.
+// rom_open keeps the file open and holds its bytes: a read-only image maps
+// the file (only what is read is ever loaded), a writable one loads all of it
+// into a private buffer. From then on every read and write is a memory copy at
+// a file offset, clipped at the end of the image (the image never grows). The
+// file itself changes only through rom_save, which never writes into the
+// cartridge in place: it goes through the platform's file replacement (a new
+// file beside it, synced, renamed over the cartridge only if the cartridge's
+// name still leads to the file that was loaded), so a save that fails
+// half-way (full disk, file size limit, I/O error) leaves the old file exactly
+// as it was.
 // rom_close never writes.
 //
 // rom_seek, rom_read and rom_write work on whatever RomImage the handle points
@@ -70,14 +72,24 @@ const std::uint8_t* rom_open_file(platform::OpenFile file, std::uint32_t flags, 
     set_reason(reason, "File too large");
     return nullptr;
   }
-  // Only a tail beyond the file's own length is cleared: the load overwrites
-  // the rest, and clearing all of it would touch every page twice.
-  ByteBuffer buffer;
-  if (!platform::read_whole_file(file, size, &buffer, reason)) return nullptr;
+  // A read-only image of the file as it is is a view of the mapped file:
+  // only the pages a reader touches are read. A writable image, or one longer
+  // than the file, is a private copy; only a tail beyond the file's own length
+  // is cleared, as the load overwrites the rest.
+  ImageBytes bytes;
+  if (access == 0 && size <= file.size()) {
+    platform::FileMapping mapping;
+    if (!mapping.map(file, reason)) return nullptr;
+    bytes = std::move(mapping);
+  } else {
+    ByteBuffer buffer;
+    if (!platform::read_whole_file(file, size, &buffer, reason)) return nullptr;
+    bytes = std::move(buffer);
+  }
 
   g_image.identity = file.identity();
   g_image.file = std::move(file);
-  g_image.data = std::move(buffer);
+  g_image.data = std::move(bytes);
   g_image.size =
       static_cast<std::uint32_t>(g_image.file.size() > size ? g_image.file.size() : size);
   g_image.position = 0;

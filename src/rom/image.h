@@ -1,6 +1,8 @@
 // The cartridge image store: the whole cartridge file held in memory for the
-// length of a run. Every read and write of the cartridge goes to this copy at
-// file offsets (copier header included); the file itself changes only through
+// length of a run (a read-only image as a mapped view of the file, whose
+// pages are read only when touched; a writable one as a private copy). Every
+// read and write of the cartridge goes to these bytes at file offsets
+// (copier header included); the file itself changes only through
 // rom_save, which replaces the cartridge file atomically (a new file beside it,
 // synced, then renamed over it; a symbolic link keeps pointing at the new
 // content) and leaves it untouched when anything fails. rom_close never writes.
@@ -16,9 +18,11 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "common/resources.h"
 #include "platform/files.h"
+#include "platform/mapping.h"
 
 namespace tilvex {
 
@@ -31,9 +35,59 @@ inline constexpr int kRomSeekSet = 0;
 inline constexpr int kRomSeekCur = 1;
 inline constexpr int kRomSeekEnd = 2;
 
+// The bytes of an image: a private block the image owns (any writable image,
+// and images filled in by hand), a read-only view of the mapped cartridge
+// file, or bytes someone else owns and keeps alive (a decoder's own handle on
+// the store's bytes). get() gives the bytes to read; only an owned block may
+// be written through it, and only a writable image is ever written.
+class ImageBytes {
+ public:
+  ImageBytes() = default;
+  ImageBytes(ImageBytes&& other) noexcept
+      : owned_(std::move(other.owned_)),
+        mapping_(std::move(other.mapping_)),
+        view_(std::exchange(other.view_, nullptr)) {}
+  ImageBytes& operator=(ImageBytes&& other) noexcept {
+    if (this != &other) {
+      owned_ = std::move(other.owned_);
+      mapping_ = std::move(other.mapping_);
+      view_ = std::exchange(other.view_, nullptr);
+    }
+    return *this;
+  }
+  ImageBytes& operator=(ByteBuffer owned) noexcept {
+    mapping_.unmap();
+    owned_ = std::move(owned);
+    view_ = owned_.get();
+    return *this;
+  }
+  ImageBytes& operator=(platform::FileMapping mapping) noexcept {
+    owned_.reset();
+    mapping_ = std::move(mapping);
+    view_ = mapping_.data();
+    return *this;
+  }
+  void borrow(const std::uint8_t* bytes) noexcept {
+    reset();
+    view_ = bytes;
+  }
+  void reset() noexcept {
+    owned_.reset();
+    mapping_.unmap();
+    view_ = nullptr;
+  }
+  std::uint8_t* get() const noexcept { return const_cast<std::uint8_t*>(view_); }
+  explicit operator bool() const noexcept { return view_ != nullptr; }
+
+ private:
+  ByteBuffer owned_;
+  platform::FileMapping mapping_;
+  const std::uint8_t* view_ = nullptr;
+};
+
 struct RomImage {
   platform::OpenFile file;     // the open cartridge file; closed when no image is open
-  ByteBuffer data;             // the image bytes
+  ImageBytes data;             // the image bytes
   std::uint32_t size = 0;      // image length; never changes while open
   std::uint32_t position = 0;  // position of rom_seek / rom_read / rom_write; may lie past size
   bool writable = false;

@@ -22,8 +22,10 @@ struct ExtractReport {
 // leaves the old one as it was. Problems are written to messages, and the
 // files behind them, with their reasons, to report when it is given. 1 when
 // every structure went through (per-structure files skipped included, which
-// report counts), 0 when the graphics output could not be written.
+// report counts), 0 when the graphics output could not be written. The
+// structures are decoded on up to `threads` threads at once; files, messages,
+// report and result are the same for any number.
 int extract_all(const char* graphics_name, const char* rom_name, std::FILE* messages,
-                ExtractReport* report = nullptr);
+                ExtractReport* report = nullptr, unsigned threads = 1);
 
 }  // namespace tilvex

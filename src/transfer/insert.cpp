@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "codec/codec.h"
@@ -29,6 +30,7 @@
 #include "rom/address.h"
 #include "rom/image.h"
 #include "transfer/catalogue.h"
+#include "transfer/pipeline.h"
 
 namespace tilvex {
 
@@ -53,39 +55,62 @@ std::string read_error() {
   return errno != 0 ? platform::error_text(errno) : std::string("the file ended early");
 }
 
-bool read_at(std::FILE* file, std::uint32_t offset, std::uint8_t* bytes, std::uint32_t length) {
+// Reads length bytes at offset. position, where given, is the stream's
+// position as far as it is known (kUnknownPosition when not): reading on
+// from there needs no seek, which would throw away what the stream has
+// already read ahead.
+constexpr std::size_t kCombinedReadAhead = 0x10000;
+constexpr std::uint64_t kUnknownPosition = ~std::uint64_t{0};
+
+bool read_at(std::FILE* file, std::uint32_t offset, std::uint8_t* bytes, std::uint32_t length,
+             std::uint64_t* position = nullptr) {
   if (length == 0) return true;
   errno = 0;
-  if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) return false;
-  return std::fread(bytes, 1, length, file) == length;
+  if (position == nullptr || *position != offset) {
+    if (position != nullptr) *position = kUnknownPosition;
+    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) return false;
+  }
+  const bool whole = std::fread(bytes, 1, length, file) == length;
+  if (position != nullptr) *position = whole ? std::uint64_t{offset} + length : kUnknownPosition;
+  return whole;
 }
+
+// The combined file as the structures' work reads it: one structure at a
+// time seeks and reads it.
+struct CombinedInput {
+  std::FILE* file = nullptr;
+  std::uint64_t size = 0;
+  std::uint64_t position = kUnknownPosition;
+  std::mutex lock;
+};
 
 // Structure index from the combined file, always its expected size; parts
 // the file does not hold are zeros. False when the file cannot be read where
 // it holds the structure.
-bool read_from_combined(std::FILE* file, std::uint64_t file_size, std::uint32_t index,
-                        std::uint8_t* buffer, std::FILE* messages) {
+bool read_from_combined(CombinedInput* input, std::uint32_t index, std::uint8_t* buffer,
+                        StructureSlot* slot) {
+  const std::lock_guard<std::mutex> hold(input->lock);
+  const std::uint64_t file_size = input->size;
   const std::uint32_t offset = combined_offset(index);
   const std::uint32_t expected = structure_sizes[index];
   if (offset > file_size) {
-    std::fprintf(messages, "File doesn't contain structure %03X, using blank...\n", index);
+    add_note(slot, "File doesn't contain structure %03X, using blank...\n", index);
     std::memset(buffer, 0, expected);
     return true;
   }
   if (offset + expected > file_size) {
-    std::fprintf(messages, "File only has part of structure %03X, padding...\n", index);
+    add_note(slot, "File only has part of structure %03X, padding...\n", index);
     const auto present = static_cast<std::uint32_t>(file_size - offset);
     std::memset(buffer + present, 0, expected - present);
-    return read_at(file, offset, buffer, present);
+    return read_at(input->file, offset, buffer, present, &input->position);
   }
-  return read_at(file, offset, buffer, expected);
+  return read_at(input->file, offset, buffer, expected, &input->position);
 }
 
 // Structure index from its own file "GFX%03X.bin"; returns its size. A file
 // that cannot be opened or read in full counts as missing: the structure is
 // its expected size of zeros.
-std::uint32_t read_from_own_file(std::uint32_t index, std::uint8_t* buffer, std::FILE* messages,
-                                 FileProblems* problems) {
+std::uint32_t read_from_own_file(std::uint32_t index, std::uint8_t* buffer, StructureSlot* slot) {
   char name[16];
   std::snprintf(name, sizeof name, "GFX%03X.bin", index);
   std::uint64_t file_size = 0;
@@ -94,14 +119,14 @@ std::uint32_t read_from_own_file(std::uint32_t index, std::uint8_t* buffer, std:
   if (file) {
     std::uint32_t size = static_cast<std::uint32_t>(file_size);
     if (file_size > kStructureBufferSize) {
-      std::fprintf(messages, "Size of structure 0x%03X way too big, truncating...\n", index);
+      add_note(slot, "Size of structure 0x%03X way too big, truncating...\n", index);
       size = kStructureBufferSize;
     }
     if (read_at(file.get(), 0, buffer, size)) return size;
     reason = read_error();
   }
-  std::fprintf(messages, "Couldn't open file %s, using blank...\n", name);
-  note_problem(problems, name, reason);
+  add_note(slot, "Couldn't open file %s, using blank...\n", name);
+  note_problem(&slot->problems, name, reason);
   std::memset(buffer, 0, structure_sizes[index]);
   return structure_sizes[index];
 }
@@ -131,6 +156,30 @@ std::uint32_t convert_structure(std::uint32_t index, std::uint8_t* buffer, std::
                               expected >> 9);
   }
   return 0;
+}
+
+// Where the plain structures come from.
+struct ReadContext {
+  const char* graphics_name;  // the combined file's name; null: per-structure files
+  CombinedInput* graphics;
+};
+
+// Pipeline work: reads one plain structure and brings it into its cartridge
+// form. A combined file that cannot be read there fails the structure, which
+// ends the run when its turn comes.
+void read_and_convert(void* context, std::uint32_t index, StructureSlot* slot) {
+  const auto* read = static_cast<const ReadContext*>(context);
+  std::uint32_t size = structure_sizes[index];
+  if (read->graphics_name == nullptr) {
+    size = read_from_own_file(index, slot->buffer, slot);
+  } else {
+    if (!read_from_combined(read->graphics, index, slot->buffer, slot)) {
+      note_problem(&slot->problems, read->graphics_name, read_error());
+      slot->failed = true;
+      return;
+    }
+  }
+  slot->size = convert_structure(index, slot->buffer, size);
 }
 
 // File offset of pointer-table entry index.
@@ -176,9 +225,6 @@ InsertResult insert_all(const InsertRequest& request, std::FILE* messages) {
   InsertResult result;
   result.ending = request.start;
 
-  ByteBuffer buffer = allocate_bytes(kStructureBufferSize);
-  if (!buffer) return result;
-
   std::uint32_t address = request.start;
 
   FilePtr graphics;
@@ -186,6 +232,8 @@ InsertResult insert_all(const InsertRequest& request, std::FILE* messages) {
   std::string reason;
   if (combined) {
     graphics = open_input(graphics_name, &graphics_size, &reason);
+    // Read ahead in large steps: the structures lie one after another.
+    if (graphics) std::setvbuf(graphics.get(), nullptr, _IOFBF, kCombinedReadAhead);
     if (!graphics) {
       std::fprintf(messages, "Couldn't open file %s!\n", graphics_name);
       note_problem(&result.problems, graphics_name, reason);
@@ -193,20 +241,24 @@ InsertResult insert_all(const InsertRequest& request, std::FILE* messages) {
     }
   }
 
-  for (std::uint32_t i = 0; i < kStructureCount; ++i) {
-    std::uint32_t size = structure_sizes[i];
-    if (combined) {
-      if (!read_from_combined(graphics.get(), graphics_size, i, buffer.get(), messages)) {
-        reason = read_error();
-        std::fprintf(messages, "Couldn't open file %s!\n", graphics_name);
-        note_problem(&result.problems, graphics_name, reason);
-        return result;
-      }
-    } else {
-      size = read_from_own_file(i, buffer.get(), messages, &result.problems);
-    }
+  // The structures are read and encoded ahead on several threads; from here
+  // on each is handled in order as if it had just been read and encoded.
+  CombinedInput input;
+  input.file = graphics.get();
+  input.size = graphics_size;
+  ReadContext context{graphics_name, &input};
+  StructurePipeline pipeline;
+  if (!pipeline.start(request.threads, kStructureCount, read_and_convert, &context)) return result;
 
-    size = convert_structure(i, buffer.get(), size);
+  for (std::uint32_t i = 0; i < kStructureCount; ++i) {
+    StructureSlot* const slot = pipeline.take(i);
+    hand_over(slot, messages, &result.problems);
+    if (slot->failed) {
+      std::fprintf(messages, "Couldn't open file %s!\n", graphics_name);
+      return result;
+    }
+    const std::uint32_t size = slot->size;
+    std::uint8_t* const buffer = slot->buffer;
     if (size == 0 || size > kStructureBufferSize) {
       std::fprintf(messages, "Error compressing structure 0x%03X!\n", i);
       return result;
@@ -220,7 +272,7 @@ InsertResult insert_all(const InsertRequest& request, std::FILE* messages) {
                       !overlaps_reserved(address, end) && addressable(address);
     // The image refuses or clips a write it cannot hold; that is no room
     // either, never a structure silently cut short.
-    if (!room || rom_write_at(buffer.get(), size, address, 1) != 1 || !write_pointer(i, address)) {
+    if (!room || rom_write_at(buffer, size, address, 1) != 1 || !write_pointer(i, address)) {
       std::fprintf(messages, "Not enough room left in ROM for structure 0x%03X!\n", i);
       return result;
     }

@@ -15,6 +15,7 @@ struct InsertRequest {
   std::uint32_t start = 0;              // file offset of the first structure
   std::uint32_t cartridge_size = 0;     // the cartridge file's size; its last byte stays unused
   RunMode mode = 0;                     // only kModeKeepFreeRegion counts here
+  unsigned threads = 1;  // structures read and encoded at once; any number gives the same result
 };
 
 struct InsertResult {

@@ -11,8 +11,10 @@ ByteBuffer allocate_large(std::size_t count) noexcept {
   const std::size_t rounded = (count + kLargePage - 1) / kLargePage * kLargePage;
   void* block = std::aligned_alloc(kLargePage, rounded);
   if (block == nullptr) return allocate_bytes(count);
-  // Only a hint: where large pages are not available the block works the same.
-  ::madvise(block, rounded, MADV_HUGEPAGE);
+  // Only a hint: where large pages are not available the block works the
+  // same. A tail shorter than a large page stays in small pages, or a few
+  // bytes past the last full one would take a whole large page of memory.
+  ::madvise(block, count / kLargePage * kLargePage, MADV_HUGEPAGE);
   return ByteBuffer(static_cast<std::uint8_t*>(block));
 }
 

@@ -234,7 +234,7 @@ bool FileReplacement::finish(std::string* reason) {
   } else if (::fchmod(fd, default_mode()) != 0) {
     return fail_code(reason, errno);
   }
-  if (::fsync(fd) != 0) return fail_code(reason, errno);
+  if (sync_ && ::fsync(fd) != 0) return fail_code(reason, errno);
   struct stat written {};
   if (::fstat(fd, &written) != 0) return fail_code(reason, errno);
 
@@ -280,7 +280,7 @@ bool FileReplacement::finish(std::string* reason) {
   committed_ = identity_of(written);
   // The new content is in place; syncing the directory makes the rename
   // itself durable, and its failure does not undo the replacement.
-  ::fsync(dir);
+  if (sync_) ::fsync(dir);
   return true;
 }
 
@@ -291,6 +291,7 @@ void FileReplacement::discard() {
   close_quietly(directory_);
   direct_ = false;
   check_identity_ = false;
+  sync_ = true;
   position_ = 0;
 }
 

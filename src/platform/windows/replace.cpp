@@ -196,7 +196,7 @@ bool FileReplacement::finish(std::string* reason) {
     file_ = kNone;
     return ::CloseHandle(file) || fail_last(reason);
   }
-  if (!::FlushFileBuffers(file)) return fail_last(reason);
+  if (sync_ && !::FlushFileBuffers(file)) return fail_last(reason);
   FileIdentity written;
   if (!identity_of(file, &written)) return fail_last(reason);
   file_ = kNone;
@@ -221,8 +221,8 @@ bool FileReplacement::finish(std::string* reason) {
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     ::SetFileAttributesW(temporary.c_str(), attributes & kKeptAttributes);
   }
-  if (!::MoveFileExW(temporary.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  const DWORD through = sync_ ? MOVEFILE_WRITE_THROUGH : 0;
+  if (!::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | through)) {
     const DWORD code = ::GetLastError();
     if (code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) {
       return fail_code(reason, code);
@@ -257,6 +257,7 @@ void FileReplacement::discard() {
   directory_ = kNone;
   direct_ = false;
   check_identity_ = false;
+  sync_ = true;
   position_ = 0;
 }
 
