@@ -28,7 +28,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "codec/format15.h"
 #include "codec/format15_bits.h"
@@ -90,12 +95,14 @@ constexpr Parsed parse_command(unsigned bits, unsigned from, unsigned width, boo
 }
 
 // Fill-only rows: the fills that lie whole in the next 12 bits, as long as
-// they make at most 4 pixels. Bits 0-5 of an entry are the bits they take (so
-// a shift by the entry takes them), bits 6-8 the pixels they make, then 5 bits
-// per pixel its colour code, from the cursor leftwards (code 0 past the last
-// pixel). 0 where not even the first fill is whole.
+// they make at most 3 pixels. An entry is four bytes as they are stored, left
+// to right, over the cursor and the three pixels left of it: the colour codes
+// of the pixels from the cursor leftwards in bytes 3, 2 and 1 (code 0 past the
+// last pixel), and in byte 0, which lands left of them, the bits the fills
+// take (bits 0-5, so a shift by the entry takes them) and the pixels they make
+// (bits 6-7). 0 where not even the first fill is whole.
 constexpr unsigned kFillLookahead = 12;
-constexpr unsigned kFillPixels = 4;
+constexpr unsigned kFillPixels = 3;
 using FillTable = std::array<std::uint32_t, 1u << kFillLookahead>;
 
 constexpr FillTable make_fill_table() {
@@ -106,15 +113,46 @@ constexpr FillTable make_fill_table() {
     for (;;) {
       const Parsed fill = parse_command(bits, used, kFillLookahead, false);
       if (!fill.whole || pixels + fill.count > kFillPixels) break;
-      for (unsigned i = 0; i < fill.count; ++i) codes |= fill.code << (5 * (pixels + i));
+      for (unsigned i = 0; i < fill.count; ++i) codes |= fill.code << (24 - 8 * (pixels + i));
       pixels += fill.count;
       used += fill.length;
     }
-    if (pixels != 0) table[bits] = used | pixels << 6 | codes << 9;
+    if (pixels != 0) table[bits] = used | pixels << 6 | codes;
   }
   return table;
 }
 constexpr FillTable kFillTable = make_fill_table();
+
+// Stores a fill table entry at the cursor minus 3.
+inline void store_fill_step(std::uint8_t* at, std::uint32_t entry) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(at, &entry, 4);
+  } else {
+    for (unsigned i = 1; i < 4; ++i) at[i] = static_cast<std::uint8_t>(entry >> (8 * i));
+  }
+}
+
+// Turns a row of colour codes into colours.
+void colour_row(std::uint8_t* row, const std::uint8_t* colours) {
+#if defined(__SSE2__)
+  // Codes 7 and up are 7 + the colour; below that, one compare per table entry.
+  __m128i entries[7];
+  for (int i = 0; i < 7; ++i) entries[i] = _mm_set1_epi8(static_cast<char>(colours[i]));
+  const __m128i seven = _mm_set1_epi8(7);
+  for (int x = 0; x < kWidth; x += 16) {
+    const __m128i codes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+    __m128i out =
+        _mm_and_si128(_mm_sub_epi8(codes, seven), _mm_cmpgt_epi8(codes, _mm_set1_epi8(6)));
+    for (int i = 0; i < 7; ++i) {
+      const __m128i hit = _mm_cmpeq_epi8(codes, _mm_set1_epi8(static_cast<char>(i)));
+      out = _mm_or_si128(out, _mm_and_si128(hit, entries[i]));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), out);
+  }
+#else
+  for (int x = 0; x < kWidth; ++x) row[x] = colours[row[x]];
+#endif
+}
 
 // Reference-mode rows: the command that lies whole in the next 10 bits, as
 // its length in bits, count, command code and colour code; 0 where it does
@@ -132,9 +170,9 @@ constexpr CommandTable make_command_table() {
 }
 constexpr CommandTable kCommandTable = make_command_table();
 
-// A fill-only row. colours maps colour codes to colours.
+// A fill-only row. The fills write colour codes, which become colours once
+// the row is complete.
 bool decode_fill_row(StreamBits& stream, std::uint8_t* row, const std::uint8_t* colours) {
-  constexpr int kLast = static_cast<int>(kFillPixels) - 1;
   StreamBits bits = stream;
   int c = kWidth - 1;
   bool ok = true;
@@ -142,15 +180,12 @@ bool decode_fill_row(StreamBits& stream, std::uint8_t* row, const std::uint8_t* 
     bits.refill();
     // Up to four table steps, which take at most 48 of the 56 visible bits.
     int steps = 0;
-    for (; steps < 4 && c >= kLast; ++steps) {
+    for (; steps < 4 && c >= 3; ++steps) {
       const std::uint32_t e = kFillTable[bits.window & ((1u << kFillLookahead) - 1)];
       if (e == 0) break;
-      row[c] = colours[(e >> 9) & 31];
-      row[c - 1] = colours[(e >> 14) & 31];
-      row[c - 2] = colours[(e >> 19) & 31];
-      row[c - 3] = colours[(e >> 24) & 31];
+      store_fill_step(row + c - 3, e);
       bits.skip(e & 63);
-      c -= static_cast<int>((e >> 6) & 7);
+      c -= static_cast<int>((e >> 6) & 3);
     }
     if (steps != 0) continue;
     // One fill of any count, checked. Its colour fields come before the
@@ -162,16 +197,17 @@ bool decode_fill_row(StreamBits& stream, std::uint8_t* row, const std::uint8_t* 
       break;
     }
     const unsigned index = bits.field(3);
-    const std::uint8_t colour = colours[index == 7 ? 7 + bits.field(4) : index];
+    const unsigned colour_code = index == 7 ? 7 + bits.field(4) : index;
     const auto n = static_cast<int>(code.count);
     if (n > c + 1) {
       ok = false;
       break;
     }
-    std::memset(row + c - n + 1, colour, static_cast<std::size_t>(n));
+    std::memset(row + c - n + 1, static_cast<int>(colour_code), static_cast<std::size_t>(n));
     c -= n;
   }
   stream = bits;
+  if (ok) colour_row(row, colours);
   return ok;
 }
 
