@@ -132,28 +132,6 @@ inline void store_fill_step(std::uint8_t* at, std::uint32_t entry) {
   }
 }
 
-// Turns a row of colour codes into colours.
-void colour_row(std::uint8_t* row, const std::uint8_t* colours) {
-#if defined(__SSE2__)
-  // Codes 7 and up are 7 + the colour; below that, one compare per table entry.
-  __m128i entries[7];
-  for (int i = 0; i < 7; ++i) entries[i] = _mm_set1_epi8(static_cast<char>(colours[i]));
-  const __m128i seven = _mm_set1_epi8(7);
-  for (int x = 0; x < kWidth; x += 16) {
-    const __m128i codes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
-    __m128i out =
-        _mm_and_si128(_mm_sub_epi8(codes, seven), _mm_cmpgt_epi8(codes, _mm_set1_epi8(6)));
-    for (int i = 0; i < 7; ++i) {
-      const __m128i hit = _mm_cmpeq_epi8(codes, _mm_set1_epi8(static_cast<char>(i)));
-      out = _mm_or_si128(out, _mm_and_si128(hit, entries[i]));
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), out);
-  }
-#else
-  for (int x = 0; x < kWidth; ++x) row[x] = colours[row[x]];
-#endif
-}
-
 // Reference-mode rows: the command that lies whole in the next 10 bits, as
 // its length in bits, count, command code and colour code; 0 where it does
 // not fit.
@@ -170,45 +148,87 @@ constexpr CommandTable make_command_table() {
 }
 constexpr CommandTable kCommandTable = make_command_table();
 
-// A fill-only row. The fills write colour codes, which become colours once
-// the row is complete.
+// Turns a row of colour codes into colours.
+void colour_row(const std::uint8_t* codes, std::uint8_t* row, const std::uint8_t* colours) {
+#if defined(__SSE2__)
+  // Codes 7 and up are 7 + the colour; below that, one compare per table entry.
+  __m128i entries[7];
+  for (int i = 0; i < 7; ++i) entries[i] = _mm_set1_epi8(static_cast<char>(colours[i]));
+  const __m128i seven = _mm_set1_epi8(7);
+  for (int x = 0; x < kWidth; x += 16) {
+    const __m128i code = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes + x));
+    __m128i out = _mm_and_si128(_mm_sub_epi8(code, seven), _mm_cmpgt_epi8(code, _mm_set1_epi8(6)));
+    for (int i = 0; i < 7; ++i) {
+      const __m128i hit = _mm_cmpeq_epi8(code, _mm_set1_epi8(static_cast<char>(i)));
+      out = _mm_or_si128(out, _mm_and_si128(hit, entries[i]));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), out);
+  }
+#else
+  for (int x = 0; x < kWidth; ++x) row[x] = colours[codes[x]];
+#endif
+}
+
+// A fill-only row. The fills write colour codes into a line of their own,
+// whose three bytes of room on the left take what a table step stores past
+// the last pixel; the codes become colours in the row once it is complete.
 bool decode_fill_row(StreamBits& stream, std::uint8_t* row, const std::uint8_t* colours) {
+  std::uint8_t line_bytes[3 + kWidth];
+  std::uint8_t* line = line_bytes + 3;
   StreamBits bits = stream;
   int c = kWidth - 1;
-  bool ok = true;
-  while (c >= 0) {
+  for (;;) {
     bits.refill();
-    // Up to four table steps, which take at most 48 of the 56 visible bits.
+    // Up to four table steps, which take at most 48 of the 56 visible bits,
+    // while the fills of an entry lie in the row.
     int steps = 0;
-    for (; steps < 4 && c >= 3; ++steps) {
+    for (; steps < 4; ++steps) {
       const std::uint32_t e = kFillTable[bits.window & ((1u << kFillLookahead) - 1)];
-      if (e == 0) break;
-      store_fill_step(row + c - 3, e);
+      const unsigned pixels = (e >> 6) & 3;  // 0 where e is 0
+      if (pixels - 1 >= static_cast<unsigned>(c + 1)) break;
+      store_fill_step(line + c - 3, e);
       bits.skip(e & 63);
-      c -= static_cast<int>((e >> 6) & 3);
+      c -= static_cast<int>(pixels);
     }
-    if (steps != 0) continue;
-    // One fill of any count, checked. Its colour fields come before the
-    // length check, so a failing fill has taken them.
+    if (steps == 4) continue;
+    if (c < 0) break;
+    // One fill: at the end of the row, or one the table does not give whole.
+    // One-pixel fills are common at the end of the row and cheap to read.
+    const auto nibble = static_cast<unsigned>(bits.window & 15);
+    if ((nibble & 1) == 0) {
+      if (nibble == 14) {
+        line[c] = static_cast<std::uint8_t>(
+            7 + StreamBits::reversed(static_cast<unsigned>(bits.window >> 4), 4));
+        bits.skip(8);
+      } else {
+        line[c] = static_cast<std::uint8_t>(StreamBits::reversed(nibble >> 1, 3));
+        bits.skip(4);
+      }
+      if (--c < 0) break;
+      continue;
+    }
+    // Its colour fields come before the length check, so a failing fill has
+    // taken them.
     const CountCode code = read_count(bits.window);
     bits.skip(code.length);
     if (code.count == 0) {
-      ok = false;
-      break;
+      stream = bits;
+      return false;
     }
     const unsigned index = bits.field(3);
     const unsigned colour_code = index == 7 ? 7 + bits.field(4) : index;
     const auto n = static_cast<int>(code.count);
     if (n > c + 1) {
-      ok = false;
-      break;
+      stream = bits;
+      return false;
     }
-    std::memset(row + c - n + 1, static_cast<int>(colour_code), static_cast<std::size_t>(n));
+    std::memset(line + c - n + 1, static_cast<int>(colour_code), static_cast<std::size_t>(n));
     c -= n;
+    if (c < 0) break;
   }
   stream = bits;
-  if (ok) colour_row(row, colours);
-  return ok;
+  colour_row(line, row, colours);
+  return true;
 }
 
 // Carries out one command of a reference-mode row at cursor c and returns the
