@@ -8,20 +8,24 @@
 // taken (a byte counts once its first bit is taken), so the look-ahead never
 // shows in the end position.
 //
-// Every row is rewritten in place from its right end to its left. Where it
-// goes fast:
+// Where the time goes, and how it is kept short:
 // - Fill-only rows (all of a dithered or noisy picture) are mostly one-pixel
-//   fills of 4 or 8 bits. A table indexed by the next 12 bits gives every
-//   fill that lies whole in them, up to 4 pixels, as one colour code per
-//   pixel: the loop stores four pixels, takes the bits and moves the cursor,
-//   with no branch on what the fills were. The stores left of the new cursor
-//   are overwritten by the fills that follow, since a fill-only row sets every
-//   pixel; only the last three pixels of a row, and longer or malformed
-//   fills, go one fill at a time.
+//   fills of 4 or 8 bits. A table indexed by the next 12 bits gives the fills
+//   that lie whole in them, up to 3 pixels, as four bytes to store over the
+//   cursor and left of it: the colour codes of the pixels and, in the byte
+//   that lands past them, the bits to take and the pixels made. A step is a
+//   look-up, one store, a shift and a subtraction, with no branch on what the
+//   fills were; four steps share a refill. The row is decoded into a line
+//   with room on its left, so the bytes stored past the last pixel harm
+//   nothing, and what lands left of the cursor is overwritten by the fills
+//   that follow, since a fill-only row sets every pixel. The codes become
+//   colours once per row, 16 at a time. Fills longer than the table holds,
+//   malformed ones and those at the end of the row go one at a time.
 // - A reference-mode row starts as a copy of the row above (zeros for the
-//   first row). Its commands come whole from a table indexed by the next 10
-//   bits, and runs are found through a bit mask of where they start
-//   (format15_runs.h), so a command costs the same however long its runs.
+//   first row) and is rewritten in place. Its commands come whole from a
+//   table indexed by the next 10 bits, and runs are found through a bit mask
+//   of where they start (format15_runs.h), so a command costs the same however
+//   long its runs.
 // - The reader lives in registers for the length of a row.
 // - The picture becomes tiles in one pass at the end, 16 pixels at a time
 //   (pixel/planar.h), straight into the destination when it takes them all.
@@ -193,7 +197,9 @@ bool decode_fill_row(StreamBits& stream, std::uint8_t* row, const std::uint8_t* 
     if (steps == 4) continue;
     if (c < 0) break;
     // One fill: at the end of the row, or one the table does not give whole.
+    // It may take 23 bits, more than the steps before it may have left.
     // One-pixel fills are common at the end of the row and cheap to read.
+    bits.refill();
     const auto nibble = static_cast<unsigned>(bits.window & 15);
     if ((nibble & 1) == 0) {
       if (nibble == 14) {
