@@ -155,6 +155,30 @@ TEST(Format15Decode, MalformedStreamsStopWhereTheyFail) {
   }
 }
 
+// A fill too long for the row, read whole (its explicit colour included)
+// before it fails, after any number of one-pixel fills: the decoder reads
+// short fills several at a time, so the long one meets every amount of bits
+// left over from them.
+TEST(Format15Decode, LongFillAfterShortOnesEndsWhereTheModelEnds) {
+  const std::array<std::uint8_t, 7> table{3, 9, 0, 0, 0, 0, 0};
+  for (int rows_before = 0; rows_before < 2; ++rows_before) {
+    for (int short_fills = 0; short_fills < 24; ++short_fills) {
+      SCOPED_TRACE(::testing::Message() << rows_before << " rows, " << short_fills << " fills");
+      StreamBuilder s(table);
+      for (int y = 0; y < rows_before; ++y) s.row(false).fill(128, 1);
+      s.row(false);
+      for (int i = 0; i < short_fills; ++i) s.fill(1, static_cast<unsigned>(i % 7));
+      s.fill(255, 7, 5);
+      const Bytes& stream = s.bytes();
+      const Format15ModelDecoded want = format15_model_decode(stream, 1);
+      const Decoded got = decode(stream, 0, 1);
+      EXPECT_FALSE(want.ok);
+      EXPECT_EQ(got.status, CodecStatus::malformed);
+      EXPECT_EQ(got.end, want.end);
+    }
+  }
+}
+
 // Bytes past the image end read as 0: eight fill-only rows of 128 one-pixel
 // fills of table entry 0, 4 bits each, 513 bytes after the header.
 TEST(Format15Decode, StreamsPastTheImageEnd) {

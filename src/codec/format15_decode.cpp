@@ -2,23 +2,45 @@
 // bit stream, then converts it into 4bpp planar tiles.
 //
 // The stream is read from the bytes the caller hands over, from a start
-// offset. Bytes are consumed in order and the bits of each byte from bit 0
-// upwards, so the stream is one little-endian bit string: the reader keeps a
-// 64-bit window whose bit 0 is the next stream bit, loaded eight bytes at a
-// time. Bytes at or past the end of the input read as 0. The number of bytes
-// the decoder has consumed follows from the number of bits taken (a byte
-// counts once its first bit is taken), so the look-ahead never shows in the
-// end position.
+// offset, through a 64-bit window that is refilled eight bytes at a time
+// (format15_bits.h). Bytes at or past the end of the input read as 0. The
+// number of bytes the decoder has consumed follows from the number of bits
+// taken (a byte counts once its first bit is taken), so the look-ahead never
+// shows in the end position.
 //
-// Every row starts as a copy of the row above (zeros for the first row) and is
-// rewritten in place by its commands, from the right end to the left.
+// Where the time goes, and how it is kept short:
+// - Fill-only rows (all of a dithered or noisy picture) are mostly one-pixel
+//   fills of 4 or 8 bits. A table indexed by the next 12 bits gives the fills
+//   that lie whole in them, up to 3 pixels, as four bytes to store over the
+//   cursor and left of it: the colour codes of the pixels and, in the byte
+//   that lands past them, the bits to take and the pixels made. A step is a
+//   look-up, one store, a shift and a subtraction, with no branch on what the
+//   fills were; four steps share a refill. The row is decoded into a line
+//   with room on its left, so the bytes stored past the last pixel harm
+//   nothing, and what lands left of the cursor is overwritten by the fills
+//   that follow, since a fill-only row sets every pixel. The codes become
+//   colours once per row, 16 at a time. Fills longer than the table holds,
+//   malformed ones and those at the end of the row go one at a time.
+// - A reference-mode row starts as a copy of the row above (zeros for the
+//   first row) and is rewritten in place. Its commands come whole from a
+//   table indexed by the next 10 bits, and runs are found through a bit mask
+//   of where they start (format15_runs.h), so a command costs the same however
+//   long its runs.
+// - The reader lives in registers for the length of a row.
+// - The picture becomes tiles in one pass at the end, 16 pixels at a time
+//   (pixel/planar.h), straight into the destination when it takes them all.
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "codec/format15.h"
+#include "codec/format15_bits.h"
 #include "codec/format15_runs.h"
 #include "common/resources.h"
 #include "pixel/planar.h"
@@ -26,322 +48,272 @@
 namespace tilvex {
 namespace {
 
+using format15_detail::CountCode;
+using format15_detail::read_count;
 using format15_detail::RunStarts;
+using format15_detail::StreamBits;
 
-constexpr std::uint32_t kWidth = 128;
+constexpr int kWidth = 128;
 constexpr std::uint32_t kWorkSize = 0x10000;  // picture followed by its tile data
-
-// The stream bits, in a 64-bit window whose bit 0 is the next bit.
-class BitReader {
- public:
-  BitReader(const std::uint8_t* data, std::uint32_t size, std::uint32_t start)
-      : data_(data), size_(size), start_(start), next_(std::uint64_t{start} + 4) {
-    for (unsigned i = 0; i < 4; ++i)
-      header_ |= std::uint32_t{byte_at(std::uint64_t{start} + i)} << (8 * i);
-    window_ = header_ >> 28;
-  }
-
-  // The stream header as one little-endian value; its top four bits are the
-  // first four stream bits.
-  std::uint32_t header() const { return header_; }
-
-  // Makes at least 57 bits visible; every read below takes at most 25 bits
-  // between two refills.
-  void refill() {
-    if (available_ > 56) return;
-    if (std::endian::native == std::endian::little && next_ + 8 <= size_) {
-      std::uint64_t word;
-      std::memcpy(&word, data_ + next_, 8);
-      window_ |= word << available_;
-      // Whole bytes only; the bits of a partly loaded byte are loaded again,
-      // unchanged, by the next refill.
-      const unsigned bytes = (64 - available_) >> 3;
-      next_ += bytes;
-      available_ += bytes * 8;
-      return;
-    }
-    while (available_ <= 56) {
-      window_ |= std::uint64_t{byte_at(next_++)} << available_;
-      available_ += 8;
-    }
-  }
-
-  std::uint64_t peek() const { return window_; }
-
-  void skip(unsigned bits) {
-    window_ >>= bits;
-    available_ -= bits;
-    taken_ += bits;
-  }
-
-  // An n-bit field, most significant bit first.
-  unsigned field(unsigned bits) {
-    static constexpr std::uint8_t kReversed[16] = {0, 8, 4, 12, 2, 10, 6, 14,
-                                                   1, 9, 5, 13, 3, 11, 7, 15};
-    const unsigned raw = static_cast<unsigned>(window_ & ((1u << bits) - 1));
-    skip(bits);
-    return kReversed[raw] >> (4 - bits);
-  }
-
-  // The read position: the stream start plus the header plus every byte
-  // fetched so far (a byte is fetched when its first bit is taken).
-  std::uint64_t read_position() const {
-    const std::uint64_t fetched = taken_ <= 4 ? 0 : (taken_ - 4 + 7) / 8;
-    return std::uint64_t{start_} + 4 + fetched;
-  }
-
- private:
-  std::uint8_t byte_at(std::uint64_t at) const { return at < size_ ? data_[at] : 0; }
-
-  const std::uint8_t* data_;
-  std::uint64_t size_;
-  std::uint32_t start_;
-  std::uint64_t next_;  // the next byte to load into the window
-  std::uint32_t header_ = 0;
-  std::uint64_t window_ = 0;
-  unsigned available_ = 4;
-  std::uint64_t taken_ = 0;  // stream bits taken, the four in the header included
-};
-
-// Reads a count code: pairs "1 b" add the weight when b is 1, a single 0 adds
-// the weight and ends the code. Returns 0 for a code of more than seven pairs,
-// after taking the eighth pair. The code is read whole from the window: the
-// pairs end at the first even bit that is 0, and the odd bits before it are
-// the count's low bits.
-unsigned read_count(BitReader& reader) {
-  const std::uint64_t bits = reader.peek();
-  // Bits past the visible ones are 0, so a stop is always found.
-  const auto stop = static_cast<unsigned>(std::countr_zero(~bits & 0x5555555555555555ull));
-  const unsigned pairs = stop / 2;
-  if (pairs > 7) {
-    reader.skip(16);
-    return 0;
-  }
-  // Bits 1, 3, ... of the pairs, gathered into bits 0, 1, ...
-  std::uint32_t low = static_cast<std::uint32_t>(bits >> 1) & 0x5555u & ((1u << stop) - 1);
-  low = (low | low >> 1) & 0x3333u;
-  low = (low | low >> 2) & 0x0F0Fu;
-  low = (low | low >> 4) & 0x00FFu;
-  reader.skip(stop + 1);
-  return low + (1u << pairs);
-}
 
 enum Command : unsigned { KeepRuns = 0, Fill = 1, ExtendRun = 2, CutRun = 3 };
 
-// Most commands of a reference-mode row are short: a table indexed by the next
-// kLookahead stream bits gives the whole command (its length in bits, count,
-// command code, colour index and explicit colour) in one step. Entries are 0 where the command does
-// not fit in those bits; those, malformed count codes among them, take the
-// bit-by-bit path.
-constexpr unsigned kLookahead = 10;
-using CommandTable = std::array<std::uint32_t, 1u << kLookahead>;
+// Colour codes: 0 to 6 a colour table entry, 7 + v the explicit colour v.
+constexpr unsigned kColourCodes = 7 + 16;
 
-constexpr std::uint32_t pack_command(unsigned length, unsigned count, unsigned command,
-                                     unsigned index, unsigned colour) {
-  return length | count << 5 | command << 13 | index << 15 | colour << 18;
+// One command read from the bits at `from` of the `width` low bits of `bits`;
+// whole is false where it runs past them.
+struct Parsed {
+  bool whole;
+  unsigned length, count, command, code;
+};
+
+constexpr Parsed parse_command(unsigned bits, unsigned from, unsigned width, bool reference_mode) {
+  unsigned used = from;
+  bool whole = true;
+  auto next = [&]() -> unsigned {
+    if (used == width) {
+      whole = false;
+      return 0;
+    }
+    return (bits >> used++) & 1u;
+  };
+  auto field = [&](unsigned length) {
+    unsigned value = 0;
+    while (length-- > 0) value = value << 1 | next();
+    return value;
+  };
+  unsigned count = 0, weight = 1;
+  while (whole && next() == 1) {
+    if (next() == 1) count += weight;
+    weight <<= 1;
+  }
+  count += weight;
+  const unsigned command = reference_mode ? field(2) : unsigned{Fill};
+  unsigned code = 0;
+  if (command == Fill) {
+    const unsigned index = field(3);
+    code = index == 7 ? 7 + field(4) : index;
+  }
+  return {whole, used - from, count, command, code};
 }
 
-constexpr CommandTable make_command_table(bool reference_mode) {
+// Fill-only rows: the fills that lie whole in the next 12 bits, as long as
+// they make at most 3 pixels. An entry is four bytes as they are stored, left
+// to right, over the cursor and the three pixels left of it: the colour codes
+// of the pixels from the cursor leftwards in bytes 3, 2 and 1 (code 0 past the
+// last pixel), and in byte 0, which lands left of them, the bits the fills
+// take (bits 0-5, so a shift by the entry takes them) and the pixels they make
+// (bits 6-7). 0 where not even the first fill is whole.
+constexpr unsigned kFillLookahead = 12;
+constexpr unsigned kFillPixels = 3;
+using FillTable = std::array<std::uint32_t, 1u << kFillLookahead>;
+
+constexpr FillTable make_fill_table() {
+  FillTable table{};
+  for (unsigned bits = 0; bits < table.size(); ++bits) {
+    unsigned used = 0, pixels = 0;
+    std::uint32_t codes = 0;
+    for (;;) {
+      const Parsed fill = parse_command(bits, used, kFillLookahead, false);
+      if (!fill.whole || pixels + fill.count > kFillPixels) break;
+      for (unsigned i = 0; i < fill.count; ++i) codes |= fill.code << (24 - 8 * (pixels + i));
+      pixels += fill.count;
+      used += fill.length;
+    }
+    if (pixels != 0) table[bits] = used | pixels << 6 | codes;
+  }
+  return table;
+}
+constexpr FillTable kFillTable = make_fill_table();
+
+// Stores a fill table entry at the cursor minus 3.
+inline void store_fill_step(std::uint8_t* at, std::uint32_t entry) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(at, &entry, 4);
+  } else {
+    for (unsigned i = 1; i < 4; ++i) at[i] = static_cast<std::uint8_t>(entry >> (8 * i));
+  }
+}
+
+// Reference-mode rows: the command that lies whole in the next 10 bits, as
+// its length in bits, count, command code and colour code; 0 where it does
+// not fit.
+constexpr unsigned kCommandLookahead = 10;
+using CommandTable = std::array<std::uint32_t, 1u << kCommandLookahead>;
+
+constexpr CommandTable make_command_table() {
   CommandTable table{};
   for (unsigned bits = 0; bits < table.size(); ++bits) {
-    unsigned used = 0;
-    bool fits = true;
-    auto next = [&]() -> unsigned {
-      if (used == kLookahead) fits = false;
-      return fits ? (bits >> used++) & 1u : 0u;
-    };
-    auto field = [&](unsigned length) {
-      unsigned value = 0;
-      while (length-- > 0) value = value << 1 | next();
-      return value;
-    };
-    unsigned count = 0, weight = 1;
-    while (fits && next() == 1) {
-      if (next() == 1) count += weight;
-      weight <<= 1;
-    }
-    count += weight;
-    const unsigned command = reference_mode ? field(2) : unsigned{Fill};
-    const unsigned index = command == Fill ? field(3) : 0;
-    const unsigned colour = index == 7 ? field(4) : 0;
-    if (fits) table[bits] = pack_command(used, count, command, index, colour);
+    const Parsed p = parse_command(bits, 0, kCommandLookahead, true);
+    if (p.whole) table[bits] = p.length | p.count << 5 | p.command << 13 | p.code << 15;
   }
   return table;
 }
+constexpr CommandTable kCommandTable = make_command_table();
 
-constexpr CommandTable kReferenceRowCommands = make_command_table(true);
-
-// Fill-only rows of dithered or noisy pictures are mostly one-pixel fills of
-// 4 to 8 bits. A table indexed by the next 12 stream bits gives up to two
-// whole fills: for each its length in bits, its count and its colour code (0
-// to 6 a table entry, 7 + v the explicit colour v). Counts that fit are below
-// 32. The entry is 0 where not even the first fill fits.
-constexpr unsigned kPairLookahead = 12;
-using FillPairTable = std::array<std::uint32_t, 1u << kPairLookahead>;
-
-constexpr FillPairTable make_fill_pair_table() {
-  FillPairTable table{};
-  for (unsigned bits = 0; bits < table.size(); ++bits) {
-    unsigned used = 0;
-    std::uint32_t entry = 0;
-    for (unsigned k = 0; k < 2; ++k) {
-      const unsigned start = used;
-      bool fits = true;
-      auto next = [&]() -> unsigned {
-        if (used == kPairLookahead) fits = false;
-        return fits ? (bits >> used++) & 1u : 0u;
-      };
-      unsigned count = 0, weight = 1;
-      while (fits && next() == 1) {
-        if (next() == 1) count += weight;
-        weight <<= 1;
-      }
-      count += weight;
-      unsigned index = 0;
-      for (int i = 0; i < 3; ++i) index = index << 1 | next();
-      unsigned code = index;
-      if (index == 7) {
-        unsigned colour = 0;
-        for (int i = 0; i < 4; ++i) colour = colour << 1 | next();
-        code = 7 + colour;
-      }
-      if (!fits) break;
-      entry |= (used - start) << (4 * k) | count << (8 + 5 * k) | code << (18 + 5 * k);
+// Turns a row of colour codes into colours.
+void colour_row(const std::uint8_t* codes, std::uint8_t* row, const std::uint8_t* colours) {
+#if defined(__SSE2__)
+  // Codes 7 and up are 7 + the colour; below that, one compare per table entry.
+  __m128i entries[7];
+  for (int i = 0; i < 7; ++i) entries[i] = _mm_set1_epi8(static_cast<char>(colours[i]));
+  const __m128i seven = _mm_set1_epi8(7);
+  for (int x = 0; x < kWidth; x += 16) {
+    const __m128i code = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes + x));
+    __m128i out = _mm_and_si128(_mm_sub_epi8(code, seven), _mm_cmpgt_epi8(code, _mm_set1_epi8(6)));
+    for (int i = 0; i < 7; ++i) {
+      const __m128i hit = _mm_cmpeq_epi8(code, _mm_set1_epi8(static_cast<char>(i)));
+      out = _mm_or_si128(out, _mm_and_si128(hit, entries[i]));
     }
-    table[bits] = entry;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), out);
   }
-  return table;
-}
-constexpr FillPairTable kFillPairs = make_fill_pair_table();
-
-void fill_pixels(std::uint8_t* row, int c, int n, std::uint8_t colour) {
-  if (n == 1) {
-    row[c] = colour;
-  } else {
-    std::memset(row + c - n + 1, colour, static_cast<std::size_t>(n));
-  }
+#else
+  for (int x = 0; x < kWidth; ++x) row[x] = colours[codes[x]];
+#endif
 }
 
-// A fill-only row: nothing but fills, up to two per table look-up. colours
-// holds the table entries, then the 16 explicit colours.
-bool decode_fill_row(BitReader& reader, std::uint8_t* row, const std::uint8_t* colours) {
-  int c = static_cast<int>(kWidth) - 1;
-  while (c >= 0) {
-    reader.refill();
-    const std::uint32_t e = kFillPairs[reader.peek() & ((1u << kPairLookahead) - 1)];
-    if (e == 0) {  // a long or malformed count code
-      const auto n = static_cast<int>(read_count(reader));
-      if (n == 0) return false;
-      const unsigned index = reader.field(3);
-      const std::uint8_t colour = colours[index == 7 ? 7 + reader.field(4) : index];
-      if (n > c + 1) return false;
-      fill_pixels(row, c, n, colour);
-      c -= n;
+// A fill-only row. The fills write colour codes into a line of their own,
+// whose three bytes of room on the left take what a table step stores past
+// the last pixel; the codes become colours in the row once it is complete.
+bool decode_fill_row(StreamBits& stream, std::uint8_t* row, const std::uint8_t* colours) {
+  std::uint8_t line_bytes[3 + kWidth];
+  std::uint8_t* line = line_bytes + 3;
+  StreamBits bits = stream;
+  int c = kWidth - 1;
+  for (;;) {
+    bits.refill();
+    // Up to four table steps, which take at most 48 of the 56 visible bits,
+    // while the fills of an entry lie in the row.
+    int steps = 0;
+    for (; steps < 4; ++steps) {
+      const std::uint32_t e = kFillTable[bits.window & ((1u << kFillLookahead) - 1)];
+      const unsigned pixels = (e >> 6) & 3;  // 0 where e is 0
+      if (pixels - 1 >= static_cast<unsigned>(c + 1)) break;
+      store_fill_step(line + c - 3, e);
+      bits.skip(e & 63);
+      c -= static_cast<int>(pixels);
+    }
+    if (steps == 4) continue;
+    if (c < 0) break;
+    // One fill: at the end of the row, or one the table does not give whole.
+    // It may take 23 bits, more than the steps before it may have left.
+    // One-pixel fills are common at the end of the row and cheap to read.
+    bits.refill();
+    const auto nibble = static_cast<unsigned>(bits.window & 15);
+    if ((nibble & 1) == 0) {
+      if (nibble == 14) {
+        line[c] = static_cast<std::uint8_t>(
+            7 + StreamBits::reversed(static_cast<unsigned>(bits.window >> 4), 4));
+        bits.skip(8);
+      } else {
+        line[c] = static_cast<std::uint8_t>(StreamBits::reversed(nibble >> 1, 3));
+        bits.skip(4);
+      }
+      if (--c < 0) break;
       continue;
     }
-    const unsigned first_bits = e & 15;
-    const auto n1 = static_cast<int>((e >> 8) & 31);
-    if (n1 > c + 1) {
-      reader.skip(first_bits);
+    // Its colour fields come before the length check, so a failing fill has
+    // taken them.
+    const CountCode code = read_count(bits.window);
+    bits.skip(code.length);
+    if (code.count == 0) {
+      stream = bits;
       return false;
     }
-    fill_pixels(row, c, n1, colours[(e >> 18) & 31]);
-    c -= n1;
-    const unsigned second_bits = (e >> 4) & 15;
-    if (second_bits == 0 || c < 0) {  // the second belongs to the next row, or is not whole
-      reader.skip(first_bits);
-      continue;
+    const unsigned index = bits.field(3);
+    const unsigned colour_code = index == 7 ? 7 + bits.field(4) : index;
+    const auto n = static_cast<int>(code.count);
+    if (n > c + 1) {
+      stream = bits;
+      return false;
     }
-    reader.skip(first_bits + second_bits);
-    const auto n2 = static_cast<int>((e >> 13) & 31);
-    if (n2 > c + 1) return false;
-    fill_pixels(row, c, n2, colours[(e >> 23) & 31]);
-    c -= n2;
+    std::memset(line + c - n + 1, static_cast<int>(colour_code), static_cast<std::size_t>(n));
+    c -= n;
+    if (c < 0) break;
   }
+  stream = bits;
+  colour_row(line, row, colours);
   return true;
 }
 
-// Decodes one row in place over its reference row. False on a malformed command.
-bool decode_row(BitReader& reader, std::uint8_t* row, const std::uint8_t* table,
-                const std::uint8_t* colours) {
-  reader.refill();
-  const bool reference_mode = reader.field(1) != 0;
-  if (!reference_mode) return decode_fill_row(reader, row, colours);
-  RunStarts runs;
-  runs.scan(row);
-  const CommandTable& commands = kReferenceRowCommands;
-  int c = static_cast<int>(kWidth) - 1;
-  while (c >= 0) {
-    reader.refill();
-    unsigned count, command, index, explicit_colour;
-    const std::uint32_t step = commands[reader.peek() & ((1u << kLookahead) - 1)];
-    if (step != 0) {
-      reader.skip(step & 31);
-      count = (step >> 5) & 0xFF;
-      command = (step >> 13) & 3;
-      index = (step >> 15) & 7;
-      explicit_colour = (step >> 18) & 15;
-    } else {
-      count = read_count(reader);
-      if (count == 0) return false;
-      command = reader.field(2);
-      index = 0;
-      explicit_colour = 0;
-      if (command == Fill) {
-        index = reader.field(3);
-        if (index == 7) explicit_colour = reader.field(4);
+// Carries out one command of a reference-mode row at cursor c and returns the
+// new cursor, or -2 for a malformed command.
+int run_command(std::uint8_t* row, RunStarts& runs, int c, unsigned command, unsigned count,
+                std::uint8_t colour) {
+  const auto n = static_cast<int>(count);
+  switch (command) {
+    case Fill:
+      if (n > c + 1) return -2;
+      if (n == 1) {
+        row[c] = colour;
+      } else {
+        std::memset(row + c - n + 1, colour, static_cast<std::size_t>(n));
       }
+      return c - n;
+    case KeepRuns:
+      return runs.keep(c, count);
+    case ExtendRun: {
+      const std::uint8_t v = row[c];
+      const int s = runs.left_neighbour(c);
+      if (s < 0 || n > s + 1) return -2;
+      const std::uint8_t covered = row[s];
+      std::memset(row + s - n + 1, v, static_cast<std::size_t>(n));
+      c = s - n;
+      if (c >= 0) {
+        row[c] = covered;
+        runs.changed(row, c);
+      }
+      return c;
     }
-    const int n = static_cast<int>(count);
-    switch (command) {
-      case Fill: {
-        // The colour fields come before the length check, so a failing fill
-        // has consumed them.
-        if (n > c + 1) return false;
-        const std::uint8_t colour =
-            static_cast<std::uint8_t>(index == 7 ? explicit_colour : table[index]);
-        if (n == 1) {
-          row[c] = colour;
-        } else {
-          std::memset(row + c - n + 1, colour, static_cast<std::size_t>(n));
-        }
-        c -= n;
-        break;
+    default: {  // CutRun
+      const int s = runs.left_neighbour(c);
+      const std::uint8_t neighbour = s >= 0 ? row[s] : 0;
+      const int next = s + n;
+      if (next > kWidth - 1) return -2;
+      row[next] = neighbour;
+      if (next > c) {
+        runs.scan(row);
+      } else {
+        runs.changed(row, next);
       }
-      case KeepRuns:
-        c = runs.keep(c, count);
-        if (c < -1) return false;
-        break;
-      case ExtendRun: {
-        const std::uint8_t colour = row[c];
-        const int s = runs.left_neighbour(c);
-        if (s < 0 || n > s + 1) return false;
-        const std::uint8_t covered = row[s];
-        std::memset(row + s - n + 1, colour, static_cast<std::size_t>(n));
-        c = s - n;
-        if (c >= 0) {
-          row[c] = covered;
-          runs.changed(row, c);
-        }
-        break;
-      }
-      case CutRun: {
-        const int s = runs.left_neighbour(c);
-        const std::uint8_t neighbour = s >= 0 ? row[s] : 0;
-        const int next = s + n;
-        if (next > static_cast<int>(kWidth) - 1) return false;
-        row[next] = neighbour;
-        if (next > c) {
-          runs.scan(row);
-        } else {
-          runs.changed(row, next);
-        }
-        c = next;
-        break;
-      }
+      return next;
     }
   }
-  return true;
+}
+
+// A reference-mode row, which holds its reference row.
+bool decode_reference_row(StreamBits& stream, std::uint8_t* row, const std::uint8_t* colours) {
+  StreamBits bits = stream;
+  RunStarts runs;
+  runs.scan(row);
+  int c = kWidth - 1;
+  while (c >= 0) {
+    bits.refill();
+    unsigned count, command, code;
+    const std::uint32_t step = kCommandTable[bits.window & ((1u << kCommandLookahead) - 1)];
+    if (step != 0) {
+      bits.skip(step & 31);
+      count = (step >> 5) & 0xFF;
+      command = (step >> 13) & 3;
+      code = step >> 15;
+    } else {  // a long or malformed count code, or a long fill
+      const CountCode n = read_count(bits.window);
+      bits.skip(n.length);
+      if (n.count == 0) break;
+      count = n.count;
+      command = bits.field(2);
+      code = 0;
+      if (command == Fill) {
+        const unsigned index = bits.field(3);
+        code = index == 7 ? 7 + bits.field(4) : index;
+      }
+    }
+    c = run_command(row, runs, c, command, count, colours[code]);
+    if (c < -1) break;
+  }
+  stream = bits;
+  return c == -1;
 }
 
 }  // namespace
@@ -361,27 +333,35 @@ DecodeResult format15_decode(const std::uint8_t* input, std::uint32_t input_size
   std::uint8_t* picture = work.get();
 
   const std::uint32_t size = input != nullptr ? input_size : 0;
-  BitReader reader(input, size, start);
-  // Entries 0 to 6 of the colour table; index 7 brings its own colour.
-  std::uint8_t table[8] = {};
-  for (unsigned i = 0; i < 7; ++i) table[i] = (reader.header() >> (4 * i)) & 0xF;
-  // The same entries, then the explicit colours, by colour code.
-  std::uint8_t colours[7 + 16];
-  for (unsigned i = 0; i < 7; ++i) colours[i] = table[i];
+  StreamBits reader(input, size, start);
+  const std::uint32_t header = reader.read_header();
+  // Colour codes 0 to 6 are the table entries, 7 + v the explicit colour v.
+  std::uint8_t colours[kColourCodes];
+  for (unsigned i = 0; i < 7; ++i) colours[i] = (header >> (4 * i)) & 0xF;
   for (unsigned v = 0; v < 16; ++v) colours[7 + v] = static_cast<std::uint8_t>(v);
 
   bool ok = true;
-  std::memset(picture, 0, kWidth);
   for (std::uint32_t y = 0; y < rows && ok; ++y) {
     std::uint8_t* row = picture + y * kWidth;
-    if (y > 0) std::memcpy(row, row - kWidth, kWidth);
-    ok = decode_row(reader, row, table, colours);
+    reader.refill();
+    if (reader.field(1) != 0) {
+      if (y == 0) {
+        std::memset(row, 0, kWidth);
+      } else {
+        std::memcpy(row, row - kWidth, kWidth);
+      }
+      ok = decode_reference_row(reader, row, colours);
+    } else {
+      ok = decode_fill_row(reader, row, colours);
+    }
   }
   if (!ok) return stream_read(CodecStatus::malformed, 0, reader.read_position(), size);
 
-  picture_to_tiles(picture, rows, picture + picture_size);
-  if (destination != nullptr) {
-    std::memcpy(destination, picture + picture_size, std::min(tile_size, capacity));
+  if (destination != nullptr && capacity >= tile_size) {
+    picture_to_tiles(picture, rows, destination);
+  } else {
+    picture_to_tiles(picture, rows, picture + picture_size);
+    if (destination != nullptr) std::memcpy(destination, picture + picture_size, capacity);
   }
   return stream_read(CodecStatus::ok, tile_size, reader.read_position(), size);
 }

@@ -62,6 +62,7 @@ class RunStarts {
   // neighbour of the run: one left of the n-th run start at or below c. -2
   // when a step would start left of column 0.
   int keep(int c, unsigned n) const {
+    if (n == 1) return left_neighbour(c);  // the common case
     std::uint64_t high = 0;
     std::uint64_t low = low_;
     if (c >= 64) {
@@ -69,15 +70,28 @@ class RunStarts {
     } else {
       low &= ~std::uint64_t{0} >> (63 - c);
     }
-    const auto in_high = static_cast<unsigned>(std::popcount(high));
+    const auto in_high = count_bits(high);
     if (n <= in_high) return 64 + nth_highest(high, n) - 1;
     n -= in_high;
-    if (n > static_cast<unsigned>(std::popcount(low))) return -2;
+    if (n > count_bits(low)) return -2;
     return nth_highest(low, n) - 1;
   }
 
  private:
   static constexpr int kRowWidth = 128;
+
+  // The number of set bits. Where the target has no instruction for it,
+  // std::popcount is a library call, slower than these few operations.
+  static unsigned count_bits(std::uint64_t m) {
+#if defined(__POPCNT__)
+    return static_cast<unsigned>(std::popcount(m));
+#else
+    m -= (m >> 1) & 0x5555555555555555ull;
+    m = (m & 0x3333333333333333ull) + ((m >> 2) & 0x3333333333333333ull);
+    m = (m + (m >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<unsigned>((m * 0x0101010101010101ull) >> 56);
+#endif
+  }
 
   // The position of the n-th highest set bit of m (n from 1 to popcount(m)).
   static int nth_highest(std::uint64_t m, unsigned n) {
@@ -86,7 +100,7 @@ class RunStarts {
     for (int half = 32; half >= 1; half >>= 1) {
       // The window is the 2 * half bits up to top; look at its upper half.
       const std::uint64_t upper = (m >> (top - half + 1)) & ((std::uint64_t{1} << half) - 1);
-      const auto count = static_cast<unsigned>(std::popcount(upper));
+      const auto count = count_bits(upper);
       if (n > count) {
         n -= count;
         top -= half;
