@@ -81,10 +81,10 @@ class RepeatFinder {
     const std::size_t run_table = ((std::size_t{1} << run_bits(size)) + 1) * 2;
     // Per run kind its entries and table, the runs before grouping and their
     // keys and ranks; per level a head table and a link per position.
-    // (Each part rounded up to 4 bytes.)
+    // Each of the 2 * kLevels + 7 parts is rounded up to 4 bytes.
     return 3 * runs + 2 * run_table + 2 * run_capacity(size) * sizeof(std::uint16_t) +
            (kLevels + (1u << kLevel0Spread) - 1) * head_bytes(size) + kLevels * link_bytes(size) +
-           4 * (kLevels + 5);
+           3 * (2 * kLevels + 7);
   }
 
   // Lays the chains out in memory (memory_needed bytes, aligned for 64-bit
