@@ -111,6 +111,12 @@ Fill measure_fill(const std::uint8_t* s, std::uint32_t reach) {
   Fill fill;
   const std::uint8_t c0 = s[0];
   const std::uint8_t c1 = s[1];
+  // Every fill long enough to be written repeats c0 two bytes on or counts
+  // up from it; most positions of most inputs do neither.
+  if (s[2] != c0 &&
+      (c1 != static_cast<std::uint8_t>(c0 + 1) || s[2] != static_cast<std::uint8_t>(c0 + 2))) {
+    return fill;
+  }
   if (c0 == c1) {
     const std::uint32_t r = pattern_length(s, c0, c0, reach);
     if (r >= kMinByteFill) fill = {kByteFill, r, 2};

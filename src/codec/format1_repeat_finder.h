@@ -13,19 +13,21 @@
 //   other positions whose first w bytes (w = 4, 8, 16, 32, 64 or 256) hash
 //   alike. Every position sharing at least w bytes with p is on p's
 //   chain; a hash collision only costs a comparison.
-// * Run chains. When p starts a run that a byte fill or word fill covers, a
-//   winning repeat must copy a run of the same byte (or pair) that is at least
-//   as long and followed by the same bytes. So the search walks a chain of
-//   maximal runs keyed by their last byte(s) and the bytes after them, rather
-//   than the thousands of positions inside long runs.
+// * Runs. When p starts a run that a byte fill or word fill covers, a winning
+//   repeat must copy a run of the same byte (or pair) that is at least as long
+//   and followed by the same bytes. So the search walks the maximal runs
+//   bucketed by their last byte(s) and the bytes after them, rather than the
+//   thousands of positions inside long runs. The runs are few, so they are
+//   kept in contiguous buckets (format1_buckets.h), which walk fast.
 // * A walk visits candidates in increasing position order and keeps the first
 //   of the longest, so ties go to the earliest position; it stops when a
 //   repeat reaches the reach. Whenever a candidate improves the best length
 //   B, every later candidate that could be longer shares more than B bytes
 //   with p, so the walk may move to the chain of a wider level (w <= B), on
 //   which the candidate lies, and carry on from there.
-// * A candidate is compared in full only when its 8 bytes ending at offset B
-//   agree with p's; comparisons run 8 bytes at a time.
+// * A candidate is compared in full only when its bytes ending at offset B
+//   agree with p's (8 of them, or 4 while B < 7); comparisons run 8 bytes at
+//   a time.
 // * Level 0 is built with the first search, wider levels only once the walks
 //   since the last build have cost about as much as building one, so inputs
 //   with short repeats never pay for them (the build budget; see
@@ -37,6 +39,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+
+#include "codec/format1_buckets.h"
 
 namespace tilvex::format1_detail {
 
@@ -44,39 +49,6 @@ inline constexpr std::uint32_t kMinRepeat = 4;
 
 // Command kinds as they appear in a header.
 enum Kind : std::uint32_t { kDirectCopy, kByteFill, kWordFill, kIncreasingFill, kBackReference };
-
-inline constexpr bool kLittleEndian = std::endian::native == std::endian::little;
-
-inline std::uint64_t load64(const std::uint8_t* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-inline std::uint32_t load32(const std::uint8_t* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-// Index of the first differing byte in two 8-byte groups loaded from memory.
-inline std::uint32_t first_difference(std::uint64_t x) {
-  return static_cast<std::uint32_t>(std::countr_zero(x)) / 8;
-}
-
-// Number of leading bytes in which a and b agree, at most limit.
-inline std::uint32_t common_length(const std::uint8_t* a, const std::uint8_t* b,
-                                   std::uint32_t limit) {
-  std::uint32_t j = 0;
-  if constexpr (kLittleEndian) {
-    for (; j + 8 <= limit; j += 8) {
-      const std::uint64_t x = load64(a + j) ^ load64(b + j);
-      if (x != 0) return j + first_difference(x);
-    }
-  }
-  while (j < limit && a[j] == b[j]) ++j;
-  return j;
-}
 
 struct Repeat {
   std::uint32_t length = 0;  // 0 when there is none worth writing
@@ -105,7 +77,14 @@ class RepeatFinder {
   // Bytes of memory init needs for a source of size bytes.
   static std::size_t memory_needed(std::uint32_t size) {
     if (size < kMinRepeat + 1) return 0;  // no position has an earlier repeat
-    return (kChains + (1u << kLevel0Spread)) * head_bytes(size) + (kChains + 2) * link_bytes(size);
+    const std::size_t runs = run_capacity(size) * sizeof(std::uint32_t);
+    const std::size_t run_table = ((std::size_t{1} << run_bits(size)) + 1) * 2;
+    // Per run kind its entries and table, the runs before grouping and their
+    // keys and ranks; per level a head table and a link per position.
+    // Each of the 2 * kLevels + 7 parts is rounded up to 4 bytes.
+    return 3 * runs + 2 * run_table + 2 * run_capacity(size) * sizeof(std::uint16_t) +
+           (kLevels + (1u << kLevel0Spread) - 1) * head_bytes(size) + kLevels * link_bytes(size) +
+           3 * (2 * kLevels + 7);
   }
 
   // Lays the chains out in memory (memory_needed bytes, aligned for 64-bit
@@ -117,17 +96,21 @@ class RepeatFinder {
     budget_ = build_budget;
     if (memory_needed(size) == 0) return;
     bits_ = table_bits(size);
-    for (std::uint32_t k = 0; k < kChains; ++k) {
-      chains_[k].head = reinterpret_cast<std::uint16_t*>(memory);
-      memory += head_bytes(size) << (k == 0 ? kLevel0Spread : 0);
-      chains_[k].next = reinterpret_cast<std::uint16_t*>(memory);
-      memory += link_bytes(size);
+    run_bits_ = run_bits(size);
+    auto take = [&memory](auto*& part, std::size_t count) {
+      part = reinterpret_cast<std::remove_reference_t<decltype(part)>>(memory);
+      memory += (count * sizeof *part + 3) & ~std::size_t{3};  // keeps 32-bit alignment
+    };
+    for (std::uint32_t k = 0; k < kLevels; ++k) {
+      take(chains_[k].head, std::size_t{1} << (bits_ + (k == 0 ? kLevel0Spread : 0)));
+      take(chains_[k].next, size);
     }
-    for (std::uint32_t k = kRunChain; k < kChains; ++k) {
-      chains_[k].start = reinterpret_cast<std::uint16_t*>(memory);
-      memory += link_bytes(size);
-    }
-    tail_ = reinterpret_cast<std::uint16_t*>(memory);
+    for (Buckets<std::uint32_t>& runs : runs_) take(runs.entries, run_capacity(size));
+    take(run_values_, run_capacity(size));
+    const std::size_t run_table = (std::size_t{1} << run_bits_) + 1;
+    for (Buckets<std::uint32_t>& runs : runs_) take(runs.first, run_table);
+    take(run_keys_, run_capacity(size));
+    take(run_ranks_, run_capacity(size));
   }
 
   // The longest repeat of p of at least need bytes among the earlier
@@ -138,29 +121,7 @@ class RepeatFinder {
     if (p == 0 || need > reach) return walk.found;  // also covers sources too short to index
     std::uint32_t c;
     if (fill.length != 0 && fill.kind != kIncreasingFill) {
-      // p starts a run of one byte or of a pair of bytes that is exactly
-      // fill.length long (need <= reach ensures it ends before the reach). A
-      // repeat long enough to win copies it from a run of the same pattern
-      // that is at least as long and is followed by the same bytes.
-      const std::uint32_t k = fill.kind == kByteFill ? kRunChain : kPairChain;
-      build_runs(k);
-      const Chains& runs = chains_[k];
-      const std::uint32_t length = fill.length;
-      walk.shared = need;
-      for (std::uint32_t e = runs.head[run_bucket(k, p + length)];; e = runs.next[e]) {
-        if (e == kNone) return walk.found;
-        ++walked_;
-        if (e - runs.start[e] < length) continue;
-        c = e - length;
-        if (c >= p) return walk.found;
-        // Unless the bucket is shared with another key, c starts the same
-        // `length` bytes as p; the comparison can begin after them.
-        if (source_[c] != source_[p] || source_[c + 1] != source_[p + 1]) continue;
-        if (consider(walk, c, length)) {
-          if (walk.done) return walk.found;
-          break;  // carry on from c in a level's chain
-        }
-      }
+      if (!walk_runs(walk, fill, c)) return walk.found;
     } else {
       // Level 0 is built for the first search; the others wait until walks
       // on the lower levels have cost about as much as building them.
@@ -184,17 +145,13 @@ class RepeatFinder {
 
  private:
   static constexpr std::uint64_t kBase = 0x100000001B3ull;
-  static constexpr std::uint32_t kRunChain = kLevels;       // runs of one byte
-  static constexpr std::uint32_t kPairChain = kLevels + 1;  // runs of a pair of bytes
-  static constexpr std::uint32_t kChains = kLevels + 2;
   // Level 0, which nearly every search starts on, gets 1 << kLevel0Spread
   // times as many buckets, so that its chains rarely hold other keys.
   static constexpr std::uint32_t kLevel0Spread = 2;
 
   struct Chains {
-    std::uint16_t* head = nullptr;   // per bucket, the earliest entry
-    std::uint16_t* next = nullptr;   // per entry, the next one in its bucket
-    std::uint16_t* start = nullptr;  // run chains: per entry (a run's end), the run's start
+    std::uint16_t* head = nullptr;  // per bucket, the earliest entry
+    std::uint16_t* next = nullptr;  // per entry, the next one in its bucket
   };
 
   // One search in progress.
@@ -208,12 +165,46 @@ class RepeatFinder {
     bool done = false;         // a repeat reached the reach
   };
 
+  // The run part of a search where p starts a run of one byte or of a pair of
+  // bytes that is exactly fill.length long (need <= reach ensures it ends
+  // before the reach). A repeat long enough to win copies it from a run of
+  // the same pattern that is at least as long and is followed by the same
+  // bytes. Returns true when the walk goes on from c in a level's chain. Kept
+  // out of line, so that find, which runs at nearly every position, inlines.
+  [[gnu::noinline]] bool walk_runs(Walk& walk, const Fill& fill, std::uint32_t& c) {
+    const std::uint32_t kind = fill.kind == kByteFill ? 0 : 1;
+    build_runs(kind);
+    const Buckets<std::uint32_t>& runs = runs_[kind];
+    const std::uint8_t* const s = source_;
+    const std::uint32_t p = walk.p;
+    const std::uint32_t length = fill.length;
+    const std::uint32_t b = run_bucket(kind, p + length);
+    const std::uint32_t end = runs.first[b + 1];
+    std::uint32_t i = runs.first[b];
+    std::uint32_t counted = i;  // entries before it are in walked_
+    walk.shared = walk.best + 1;
+    for (; i < end; ++i) {
+      const std::uint32_t run = runs.entries[i];  // its end, and its length above
+      if ((run >> 16) < length) continue;
+      c = (run & 0xFFFF) - length;
+      if (c >= p) break;
+      // Unless the bucket is shared with another key, c starts the same
+      // `length` bytes as p; the comparison can begin after them.
+      if (s[c] != s[p] || s[c + 1] != s[p + 1] || !agrees_at(s + c, s + p, walk.best)) continue;
+      walked_ += i + 1 - counted;
+      counted = i + 1;
+      if (consider(walk, c, length)) return !walk.done;
+    }
+    walked_ += i - counted;
+    return false;
+  }
+
   // Compares candidate c with p, whose first `known` bytes are known to agree.
   // Returns true when the walk has to move on differently: it is done, or it
   // has moved to a sparser level, on whose chain c lies.
   bool consider(Walk& walk, std::uint32_t c, std::uint32_t known = 0) {
     const std::uint8_t* const s = source_;
-    if (!agrees_at(s + c, s + walk.p, walk.best)) return false;
+    if (known == 0 && !agrees_at(s + c, s + walk.p, walk.best)) return false;
     const std::uint32_t m =
         known + common_length(s + c + known, s + walk.p + known, walk.reach - known);
     if (m <= walk.best) return false;
@@ -244,6 +235,18 @@ class RepeatFinder {
     return true;
   }
 
+  // Buckets per table of runs. Their keys are 24 bits wide, but runs that are
+  // followed by many different bytes are few, and a key shared by two only
+  // costs a comparison.
+  // An eighth of the source size, from 256 to 4096.
+  static std::uint32_t run_bits(std::uint32_t size) {
+    return std::clamp(table_bits(size), 11u, 15u) - 3;
+  }
+
+  // Every maximal run ends at least 3 bytes after the one before, and the
+  // first at byte 3 or later.
+  static std::size_t run_capacity(std::uint32_t size) { return size / 3 + 1; }
+
   // Buckets per table: a power of two, at least the source size.
   static std::uint32_t table_bits(std::uint32_t size) {
     return std::max(8u, static_cast<std::uint32_t>(std::bit_width(size - 1)));
@@ -261,19 +264,21 @@ class RepeatFinder {
         static_cast<std::uint32_t>(std::bit_width(length)), 11)];
   }
 
-  // Whether a and b agree at index best, and on the 7 bytes before it when
-  // there are that many; a strictly longer repeat has to.
+  // Whether a and b agree at index best (at least 3) and on the 7 bytes
+  // before it when there are that many, else on the 3 before it; a strictly
+  // longer repeat has to.
   static bool agrees_at(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t best) {
     if (best >= 7) return load64(a + best - 7) == load64(b + best - 7);
-    return a[best] == b[best];
+    return load32(a + best - 3) == load32(b + best - 3);
   }
 
-  std::uint32_t scramble(std::uint64_t h) const {
+  static std::uint32_t scramble(std::uint64_t h, std::uint32_t bits) {
     h ^= h >> 29;
     h *= 0xBF58476D1CE4E5B9ull;
     h ^= h >> 32;
-    return static_cast<std::uint32_t>(h >> (64 - bits_));
+    return static_cast<std::uint32_t>(h >> (64 - bits));
   }
+  std::uint32_t scramble(std::uint64_t h) const { return scramble(h, bits_); }
 
   // The bucket of the level-k prefix at i: up to 16 bytes a hash of its
   // bytes loaded whole, above that the polynomial hash sum(S[i + j] * kBase^j)
@@ -302,11 +307,11 @@ class RepeatFinder {
 
   // The bucket of a run ending at e: its last byte and the two bytes after
   // it, or its last two bytes and the byte after it for a run of a pair.
-  std::uint32_t run_bucket(std::uint32_t k, std::uint32_t e) const {
-    const std::uint8_t* const s = source_ + e - (k == kRunChain ? 1 : 2);
+  std::uint16_t run_bucket(std::uint32_t kind, std::uint32_t e) const {
+    const std::uint8_t* const s = source_ + e - (kind == 0 ? 1 : 2);
     const std::uint64_t key =
         std::uint64_t{s[0]} | std::uint64_t{s[1]} << 8 | std::uint64_t{s[2]} << 16;
-    return scramble((key + 1) * 0x9E3779B97F4A7C15ull);
+    return static_cast<std::uint16_t>(scramble((key + 1) * 0x9E3779B97F4A7C15ull, run_bits_));
   }
 
   // Chains every position that has kWidth[k] bytes after it, in increasing
@@ -340,68 +345,48 @@ class RepeatFinder {
     }
   }
 
-  // The first position from `from` on where a run of period 1 or 2 begins
-  // that is at least period + 2 bytes long (S[a] = S[a + period] and
-  // S[a + 1] = S[a + 1 + period]), or the source size when there is none.
-  // Skips 7 positions at a time while none begins.
-  std::uint32_t next_run(std::uint32_t from, std::uint32_t period) const {
+  // Groups the maximal runs that a fill could cover (kind 0: a byte repeated
+  // at least 3 times; kind 1: two different bytes alternating for at least
+  // 4), each as its end and length, in increasing order. A run of a pair may
+  // share its first byte with the previous one.
+  void build_runs(std::uint32_t kind) {
+    if (runs_built_[kind]) return;
+    runs_built_[kind] = true;
     const std::uint8_t* const s = source_;
     const std::uint32_t n = size_;
-    std::uint32_t a = from;
-    if constexpr (kLittleEndian) {
-      constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-      for (; a + period + 8 <= n; a += 7) {
-        const std::uint64_t x =
-            load64(s + a) ^ load64(s + a + period);  // byte j: S[a+j] vs S[a+j+period]
-        const std::uint64_t y = x | x >> 8;  // byte j (0 to 6) is 0 when bytes j and j + 1 of x are
-        const std::uint64_t zero = ~(((y & kLow7) + kLow7) | y) & 0x0080808080808080ull;
-        if (zero != 0) return a + first_difference(zero);
-      }
-    }
-    for (; a + period + 1 < n; ++a) {
-      if (s[a] == s[a + period] && s[a + 1] == s[a + 1 + period]) return a;
-    }
-    return n;
-  }
-
-  // Chains the maximal runs that a fill could cover (a byte repeated at least
-  // 3 times, or two different bytes alternating for at least 4), by their
-  // end, in increasing order. A run of a pair may share its first byte with
-  // the previous one.
-  void build_runs(std::uint32_t k) {
-    if (built_[k]) return;
-    const std::uint8_t* const s = source_;
-    const std::uint32_t n = size_;
-    const Chains& chains = chains_[k];
-    std::fill_n(chains.head, std::size_t{1} << bits_, kNone);
-    std::fill_n(tail_, std::size_t{1} << bits_, kNone);
-    const bool pairs = k == kPairChain;
+    const bool pairs = kind == 1;
     const std::uint32_t period = pairs ? 2 : 1;
     const std::uint32_t after = pairs ? 1 : 2;  // bytes after the run in its key
-    for (std::uint32_t a = next_run(0, period); a < n; a = next_run(a, period)) {
+    Buckets<std::uint32_t>& runs = runs_[kind];
+    const std::uint32_t buckets = 1u << run_bits_;
+    runs.start(buckets);
+    std::uint32_t* const values = run_values_;
+    std::uint32_t count = 0;
+    for (std::uint32_t a = next_run(s, n, 0, period); a < n; a = next_run(s, n, a, period)) {
       const std::uint32_t e = a + period + common_length(s + a + period, s + a, n - a - period);
-      if (e + after <= n && e < kNone && (!pairs || s[a] != s[a + 1])) {
-        const std::uint32_t b = run_bucket(k, e);
-        chains.next[e] = kNone;
-        chains.start[e] = static_cast<std::uint16_t>(a);
-        if (tail_[b] == kNone) {
-          chains.head[b] = static_cast<std::uint16_t>(e);
-        } else {
-          chains.next[tail_[b]] = static_cast<std::uint16_t>(e);
-        }
-        tail_[b] = static_cast<std::uint16_t>(e);
+      if (e + after <= n && e < 0xFFFF && (!pairs || s[a] != s[a + 1])) {
+        const std::uint16_t key = run_bucket(kind, e);
+        run_keys_[count] = key;
+        run_ranks_[count] = runs.place(key);
+        values[count++] = e | (e - a) << 16;
       }
       a = e - period + 1;  // where the next run can begin at the earliest
     }
-    built_[k] = true;
+    runs.finish(run_keys_, run_ranks_, count, buckets,
+                [values](std::uint32_t r) { return values[r]; });
   }
 
   const std::uint8_t* source_ = nullptr;
   std::uint32_t size_ = 0;
   std::uint32_t bits_ = 0;
-  Chains chains_[kChains] = {};
-  std::uint16_t* tail_ = nullptr;  // while run chains are built: per bucket, the latest entry
-  bool built_[kChains] = {};
+  Chains chains_[kLevels] = {};
+  Buckets<std::uint32_t> runs_[2] = {};  // entries: a run's end | its length << 16
+  std::uint32_t run_bits_ = 0;
+  std::uint32_t* run_values_ = nullptr;  // while building runs: each run's entry
+  std::uint16_t* run_keys_ = nullptr;    // while building runs: each run's bucket
+  std::uint16_t* run_ranks_ = nullptr;   // and its place in the bucket
+  bool built_[kLevels] = {};
+  bool runs_built_[2] = {};
   std::uint32_t walked_ = 0;  // chain entries visited since the last level was built
   std::uint32_t budget_ = 0;
 };
