@@ -52,8 +52,8 @@ class StreamWriter {
 
   void put_byte(std::uint8_t byte) { out_[length_++] = byte; }  // before any bits
 
-  void put(std::uint32_t bits, unsigned length) {  // length at most 32
-    accumulator_ |= std::uint64_t{bits} << fill_;
+  void put(std::uint64_t bits, unsigned length) {  // length at most 56
+    accumulator_ |= bits << fill_;
     fill_ += length;
     store_word();
     length_ += fill_ >> 3;
@@ -157,11 +157,22 @@ std::uint32_t encode_picture(const std::uint8_t* picture, const RowCost* costs, 
       const std::uint8_t* R = picture + y * kWidth;
       list_runs(run_ends(R), runs);
       stream.put(0, 1);
-      for (unsigned i = runs.count; i != 0; --i) {
+      // Two runs at a time, at most 2 * 22 bits.
+      auto run_code = [&](unsigned i) {
         const int c = runs.ends[i];
         const Code count = kCountCodes[c - runs.ends[i - 1]];
         const Code colour = codes.of[R[c]];
-        stream.put(count.bits | colour.bits << count.length, count.length + colour.length);
+        return Code{count.bits | colour.bits << count.length, count.length + colour.length};
+      };
+      unsigned i = runs.count;
+      for (; i >= 2; i -= 2) {
+        const Code right = run_code(i), left = run_code(i - 1);
+        stream.put(right.bits | std::uint64_t{left.bits} << right.length,
+                   right.length + left.length);
+      }
+      if (i == 1) {
+        const Code last = run_code(1);
+        stream.put(last.bits, last.length);
       }
     } else {
       stream.put(1, 1);

@@ -271,9 +271,6 @@ bool needs_second_counts(const std::uint32_t (&first)[16]) {
 void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* costs, Step* steps,
                   ColourTable& by_runs, ColourTable& by_simulation) {
   std::uint32_t long_runs[16] = {}, run_counts[16] = {}, fills[16] = {};
-  // The visits are counted by run in four sets, so no count waits on the one
-  // before.
-  std::uint32_t visits[4][16] = {};
   std::uint8_t ref[kWidth];
   RunList runs;
   std::uint32_t step_total = 0;
@@ -304,27 +301,46 @@ void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* cost
     }
   }
 
+  std::uint32_t visits[16] = {};
   if (needs_second_counts(fills)) {
+    // Within each run the walk counts every pixel from the run's right end
+    // down to the first that equals the pixel above, then leaves the run. So
+    // it counts every pixel, less the pixels left of the rightmost equal one
+    // in each run that has one. The pixels are counted one by one in rows of
+    // many runs, by run in the others, in four sets, so no count waits on the
+    // one before.
+    std::uint32_t pixels[4][16] = {};
+    std::uint32_t skipped[16] = {};
     for (std::uint32_t y = 0; y < rows; ++y) {
       const std::uint8_t* R = picture + y * kWidth;
-      const std::uint8_t* U = row_above(picture, y);
-      // Within each run the walk counts every pixel from the run's right end
-      // down to the first that equals the pixel above, then leaves the run.
       const Mask ends = run_ends(R);
-      list_runs(ends, runs);
-      const Mask equal = equal_columns(R, U);
-      for (unsigned i = 1; i <= runs.count; ++i) {
-        const int c = runs.ends[i], s = runs.ends[i - 1];
-        const int e = highest_at_or_below(equal, c);
-        visits[i & 3][R[c]] += static_cast<std::uint32_t>(e > s ? c - e + 1 : c - s);
+      if (std::popcount(ends.low) + std::popcount(ends.high) > 32) {
+        for (int x = 0; x < kWidth; x += 4) {
+          ++pixels[0][R[x]];
+          ++pixels[1][R[x + 1]];
+          ++pixels[2][R[x + 2]];
+          ++pixels[3][R[x + 3]];
+        }
+      } else {
+        list_runs(ends, runs);
+        for (unsigned i = 1; i <= runs.count; ++i) {
+          pixels[i & 3][R[runs.ends[i]]] +=
+              static_cast<std::uint32_t>(runs.ends[i] - runs.ends[i - 1]);
+        }
+      }
+      const Mask equal = equal_columns(R, row_above(picture, y));
+      for (int c = highest_at_or_below(equal, kWidth - 1); c >= 0;) {
+        const int s = highest_at_or_below(ends, c - 1);
+        skipped[R[c]] += static_cast<std::uint32_t>(c - s - 1);
+        c = highest_at_or_below(equal, s);
       }
     }
     for (unsigned v = 0; v < 16; ++v) {
-      visits[0][v] += visits[1][v] + visits[2][v] + visits[3][v];
+      visits[v] = pixels[0][v] + pixels[1][v] + pixels[2][v] + pixels[3][v] - skipped[v];
     }
   }
   by_runs = pick_table(long_runs, run_counts);
-  by_simulation = pick_table(fills, visits[0]);
+  by_simulation = pick_table(fills, visits);
 }
 
 }  // namespace tilvex::format15_detail
