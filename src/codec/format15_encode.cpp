@@ -141,8 +141,9 @@ std::uint64_t stream_length(const RowCost* costs, std::uint32_t rows, const Colo
 
 // One attempt: the stream of the planned picture with the given table, written
 // to out. Returns its length.
-std::uint32_t encode_picture(const std::uint8_t* picture, const RowCost* costs, const Step* steps,
-                             std::uint32_t rows, const ColourTable& table, const ColourCodes& codes,
+std::uint32_t encode_picture(const std::uint8_t* picture, const RowCost* costs,
+                             const RunList* run_lists, const Step* steps, std::uint32_t rows,
+                             const ColourTable& table, const ColourCodes& codes,
                              std::uint8_t* out) {
   StreamWriter stream(out);
   stream.put_byte(static_cast<std::uint8_t>(table[1] << 4 | table[0]));
@@ -150,12 +151,11 @@ std::uint32_t encode_picture(const std::uint8_t* picture, const RowCost* costs, 
   stream.put_byte(static_cast<std::uint8_t>(table[5] << 4 | table[4]));
   stream.put(table[6], 4);  // shares its byte with the first four stream bits
 
-  RunList runs;
   for (std::uint32_t y = 0; y < rows; ++y) {
     const RowCost& cost = costs[y];
     if (choose(cost, codes).fill_only) {
       const std::uint8_t* R = picture + y * kWidth;
-      list_runs(run_ends(R), runs);
+      const RunList& runs = run_lists[y];
       stream.put(0, 1);
       // Two runs at a time, at most 2 * 22 bits.
       auto run_code = [&](unsigned i) {
@@ -200,23 +200,25 @@ EncodeResult format15_encode(const std::uint8_t* source, std::uint32_t size,
   }
   const std::uint32_t rows = 8 * tile_rows;
 
-  // One block of working memory: the stream, the picture, the row costs and
-  // the reference-mode commands.
+  // One block of working memory: the stream, the picture, the row costs, the
+  // reference-mode commands and the run lists.
   ByteBuffer work = allocate_bytes(kOutputCapacity + kPictureCapacity + rows * sizeof(RowCost) +
-                                   rows * kWidth * sizeof(Step));
+                                   rows * kWidth * sizeof(Step) + rows * sizeof(RunList));
   if (!work) return {CodecStatus::out_of_memory, 0};
   std::uint8_t* const output = work.get();
   std::uint8_t* const picture = output + kOutputCapacity;
   RowCost* const costs = reinterpret_cast<RowCost*>(picture + kPictureCapacity);
   std::uninitialized_default_construct_n(costs, rows);
   Step* const steps = reinterpret_cast<Step*>(costs + rows);
+  RunList* const run_lists = reinterpret_cast<RunList*>(steps + rows * kWidth);
+  std::uninitialized_default_construct_n(run_lists, rows);
 
   // The source is read completely before anything is written, so it may be the
   // destination.
   tiles_to_picture(source, rows, picture);
 
   ColourTable by_runs, by_simulation;
-  plan_picture(picture, rows, costs, steps, by_runs, by_simulation);
+  plan_picture(picture, rows, costs, run_lists, steps, by_runs, by_simulation);
 
   // Equal tables give equal streams; otherwise the second attempt wins unless
   // the first is strictly shorter. Neither attempt can pass the output limit
@@ -232,7 +234,7 @@ EncodeResult format15_encode(const std::uint8_t* source, std::uint32_t size,
   }
   const bool first_wins = first_length < second_length;
   const std::uint32_t length =
-      encode_picture(picture, costs, steps, rows, first_wins ? by_runs : by_simulation,
+      encode_picture(picture, costs, run_lists, steps, rows, first_wins ? by_runs : by_simulation,
                      first_wins ? first_codes : second_codes, output);
   const std::uint8_t* const stream = output;
 

@@ -115,6 +115,14 @@ constexpr Step make_step(unsigned count, unsigned command, unsigned colour) {
          colour << 22;
 }
 
+// The fill steps of every count, without their colour.
+constexpr std::array<Step, kWidth + 1> make_fill_steps() {
+  std::array<Step, kWidth + 1> steps{};
+  for (unsigned n = 1; n <= kWidth; ++n) steps[n] = make_step(n, Fill, 0);
+  return steps;
+}
+constexpr std::array<Step, kWidth + 1> kFillSteps = make_fill_steps();
+
 // The runs of a fill-only row. long_runs counts the runs of at least two
 // pixels whose rightmost pixel differs from the pixel above.
 //
@@ -146,8 +154,8 @@ void cost_fill_row(const std::uint8_t* R, const std::uint8_t* U, const Mask& end
 // The cursor always lands on a run end of R: a fill leaves the run, and the
 // other commands stop where R changes colour. So it is kept as an index into
 // the run list; a fill moves it to the previous entry.
-unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const Mask& ends,
-                            const RunList& runs, RowCost& cost, Step* steps) {
+unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const RunList& runs,
+                            RowCost& cost, Step* steps) {
   unsigned count = 0;
   unsigned bits = 1;
   ColourCounts colours;
@@ -161,8 +169,9 @@ unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const Mask& 
     const std::uint8_t v = R[c];
     if (F[c] != v) {
       const int n = c - runs.ends[--i];
-      steps[count++] = make_step(static_cast<unsigned>(n), Fill, v);
-      bits += kCountCodes[n].length + 5;
+      const Step step = kFillSteps[n];
+      steps[count++] = step | static_cast<Step>(v) << 22;
+      bits += step_length(step) + 3;
       colours.add(v);
       continue;
     }
@@ -216,7 +225,7 @@ unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const Mask& 
       add(k - e, CutRun);
       c = k;
     }
-    i = count_at_or_below(ends, c);
+    while (runs.ends[i] > c) --i;  // c is a run end, or -1
   }
   colours.store(cost.reference_colours);
   cost.reference_bits = static_cast<std::uint16_t>(bits);
@@ -268,8 +277,9 @@ bool needs_second_counts(const std::uint32_t (&first)[16]) {
 // reference-mode commands; second counts come from a walk of each row from
 // the right that counts the colour of every pixel it visits, moving past the
 // whole run where the pixel equals the pixel above and one column otherwise.
-void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* costs, Step* steps,
-                  ColourTable& by_runs, ColourTable& by_simulation) {
+void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* costs,
+                  RunList* run_lists, Step* steps, ColourTable& by_runs,
+                  ColourTable& by_simulation) {
   std::uint32_t long_runs[16] = {}, run_counts[16] = {}, fills[16] = {};
   std::uint8_t ref[kWidth];
   RunList runs;
@@ -280,6 +290,7 @@ void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* cost
     RowCost& cost = costs[y];
     std::memset(&cost, 0, sizeof cost);
     const Mask ends = run_ends(R);
+    RunList& runs = run_lists[y];
     list_runs(ends, runs);
 
     cost_fill_row(R, U, ends, runs, cost, long_runs);
@@ -291,8 +302,8 @@ void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* cost
     } else {
       std::memcpy(ref, U, kWidth);
       cost.first_step = step_total;
-      cost.step_count = static_cast<std::uint8_t>(
-          plan_reference_row(R, ref, ends, runs, cost, steps + step_total));
+      cost.step_count =
+          static_cast<std::uint8_t>(plan_reference_row(R, ref, runs, cost, steps + step_total));
       step_total += cost.step_count;
     }
     for (unsigned v = 0; v < 16; ++v) {

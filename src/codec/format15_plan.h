@@ -86,16 +86,6 @@ struct Mask {
 // and column 127.
 Mask run_ends(const std::uint8_t* row);
 
-// The set bits of m at or below column c (-1 to 127).
-inline unsigned count_at_or_below(const Mask& m, int c) {
-  if (c >= 64) {
-    return static_cast<unsigned>(std::popcount(m.low) +
-                                 std::popcount(m.high & (~std::uint64_t{0} >> (127 - c))));
-  }
-  if (c < 0) return 0;
-  return static_cast<unsigned>(std::popcount(m.low & (~std::uint64_t{0} >> (63 - c))));
-}
-
 // The highest set bit of m at or below column c (-1 to 127), or -1.
 inline int highest_at_or_below(const Mask& m, int c) {
   if (c >= 64) {
@@ -128,10 +118,11 @@ inline void list_runs(const Mask& mask, RunList& runs) {
   runs.count = count;
 }
 
-// Plans every row of a picture of `rows` rows of kWidth pixels: one cost per
-// row and the reference-mode commands into steps (room for kWidth per row),
-// and picks both colour tables.
-void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* costs, Step* steps,
-                  ColourTable& by_runs, ColourTable& by_simulation);
+// Plans every row of a picture of `rows` rows of kWidth pixels: one cost and
+// one run list per row and the reference-mode commands into steps (room for
+// kWidth per row), and picks both colour tables.
+void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* costs,
+                  RunList* run_lists, Step* steps, ColourTable& by_runs,
+                  ColourTable& by_simulation);
 
 }  // namespace tilvex::format15_detail
