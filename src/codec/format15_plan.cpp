@@ -1,17 +1,21 @@
 // Planning of the format 15 encoder (see format15_plan.h).
 //
-// The runs of a row come from a mask of its run ends, built with a few vector
-// compares, so a run costs the same few operations however long it is, and
-// the fill-only pass needs no scan of the pixels. A row whose every run ends
-// on a pixel that differs from the pixel above (dithering, most changing
-// areas) makes the same fills in both modes: its reference-mode row costs 2
-// bits more per run, can never win, and is neither walked nor stored. Other
-// rows walk the reference-mode commands once, against a copy of the row above,
-// counting as they go.
-//
-// The table by simulation falls back to its second counts only when fewer
-// than seven colours are ever filled, so those counts are taken, in a pass of
-// their own, only then.
+// Why it is fast on dithering and noise, where nearly every pixel is a run:
+// - The run ends of a row come from a mask built with a few vector compares,
+//   and are listed once (one bit operation each, no step waiting on the one
+//   before); the list is kept for the writer.
+// - A fill-only row's bits need a run's length only when it is longer than
+//   one pixel; those runs are found from the mask. Counts per colour are
+//   added up in a vector register, so runs of the same colour do not wait on
+//   each other's stores.
+// - A row whose every run ends on a pixel that differs from the pixel above
+//   makes the same fills in both modes: its reference-mode row costs 2 bits
+//   more per run, can never win, and is neither walked nor stored. Other rows
+//   walk the reference-mode commands once, against a copy of the row above,
+//   counting as they go; the cursor moves along the run list.
+// - The table by simulation falls back to its second counts only when fewer
+//   than seven colours are ever filled, so those counts are taken only then,
+//   as every pixel less the pixels the simulated walk skips.
 #include "codec/format15_plan.h"
 
 #include <bit>
