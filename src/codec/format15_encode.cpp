@@ -9,18 +9,22 @@
 // from the same carried bits, so comparing their totals compares their row bits.
 //
 // The commands of both trials of a row do not depend on the colour table: only
-// the codes of the fill colours do. So every row is planned once, as its list
-// of fill-only runs and its list of reference-mode commands; the simulated pass
-// counts the fills of the second list, and each attempt prices both lists with
-// its table and writes the winner.
+// the codes of the fill colours do, 3 bits for a colour in the table and 7 for
+// one that is not. So every row is planned once (format15_plan.h) into its bit
+// counts and its fills per colour, and a row is priced under a table with a
+// sum over 16 colours. The stream length of an attempt follows from the bits
+// of its rows, so both attempts are priced and only the winner is written:
+// each row is walked once to plan it and once more only if it is written.
 //
 // The stream is one little-endian bit string (bit 0 of each byte first); fields
 // are written most significant bit first, so every code is kept here already
 // bit-reversed, with its first bit in bit 0, and whole codes are appended at
-// once. The last byte is padded with zero bits.
+// once. The writer stores its 64-bit accumulator after every code and moves on
+// by the whole bytes it holds, without a branch. The last byte is padded with
+// zero bits.
 
 #include <algorithm>
-#include <array>
+#include <bit>
 #include <cstring>
 #include <memory>
 
@@ -36,101 +40,58 @@ namespace {
 using namespace format15_detail;
 
 constexpr std::uint32_t kPictureCapacity = 0x8000;
-// Whole 64-bit words are stored before the output limit is checked at the end.
+// The writer stores whole 64-bit words; the stream's length is checked against
+// the output limit before it is written.
 constexpr std::uint32_t kOutputCapacity = kOutputLimit + 8;
 constexpr std::uint32_t kTileRowBytes = 512;
 
-// A run of stream bits, first bit in bit 0.
-struct Code {
-  std::uint32_t bits = 0;
-  unsigned length = 0;
-};
-
-// An n-bit field written most significant bit first.
-constexpr std::uint32_t field_bits(std::uint32_t value, unsigned length) {
-  std::uint32_t bits = 0;
-  for (unsigned i = 0; i < length; ++i) bits |= ((value >> (length - 1 - i)) & 1u) << i;
-  return bits;
-}
-
-// The count code of n: "1 b" for each bit b below the highest set bit, from
-// bit 0 upwards, then a single 0.
-constexpr Code count_code(unsigned n) {
-  Code code;
-  while (n > 1) {
-    code.bits |= (1u | (n & 1u) << 1) << code.length;
-    code.length += 2;
-    n >>= 1;
-  }
-  code.length += 1;  // the closing 0
-  return code;
-}
-
-constexpr std::array<Code, kWidth + 1> make_count_codes() {
-  std::array<Code, kWidth + 1> codes{};
-  for (unsigned n = 1; n <= kWidth; ++n) codes[n] = count_code(n);
-  return codes;
-}
-constexpr std::array<Code, kWidth + 1> kCountCodes = make_count_codes();
-
-// The stream of one attempt, written into a caller's buffer of
-// kOutputCapacity bytes.
+// The stream of one attempt, written into a buffer of kOutputCapacity bytes.
 class StreamWriter {
  public:
   explicit StreamWriter(std::uint8_t* out) : out_(out) {}
 
   void put_byte(std::uint8_t byte) { out_[length_++] = byte; }  // before any bits
 
-  void put(std::uint32_t bits, unsigned length) {  // length at most 32
-    accumulator_ |= std::uint64_t{bits} << fill_;
+  void put(std::uint64_t bits, unsigned length) {  // length at most 56
+    accumulator_ |= bits << fill_;
     fill_ += length;
-    if (fill_ >= 64) {
-      store_word();
-      fill_ -= 64;
-      accumulator_ = std::uint64_t{bits} >> (length - fill_);
-    }
+    store_word();
+    length_ += fill_ >> 3;
+    accumulator_ >>= fill_ & ~7u;
+    fill_ &= 7;
   }
 
-  // Writes the last, zero-padded bytes. Returns the stream length, or 0 when
-  // the stream passes the output limit.
+  // Writes the last, zero-padded byte. Returns the stream length.
   std::uint32_t finish() {
-    const unsigned tail_bytes = (fill_ + 7) / 8;
-    if (overflow_ || length_ + tail_bytes > kOutputLimit) return 0;
-    for (unsigned i = 0; i < tail_bytes; ++i) {
-      out_[length_++] = static_cast<std::uint8_t>(accumulator_ >> (8 * i));
-    }
+    if (fill_ != 0) out_[length_++] = static_cast<std::uint8_t>(accumulator_);
     return length_;
   }
 
  private:
   void store_word() {
-    if (overflow_ || length_ + 8 > kOutputCapacity) {
-      overflow_ = true;
-      return;
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(out_ + length_, &accumulator_, 8);
+    } else {
+      for (unsigned i = 0; i < 8; ++i)
+        out_[length_ + i] = static_cast<std::uint8_t>(accumulator_ >> (8 * i));
     }
-    for (unsigned i = 0; i < 8; ++i)
-      out_[length_ + i] = static_cast<std::uint8_t>(accumulator_ >> (8 * i));
-    length_ += 8;
   }
 
   std::uint8_t* out_;
   std::uint32_t length_ = 0;
   std::uint64_t accumulator_ = 0;
   unsigned fill_ = 0;
-  bool overflow_ = false;
 };
 
-// What follows the count code of each command under one colour table: for a
-// fill its colour index (and the colour itself for index 7), with the command
-// code in front in a reference-mode row.
-struct CommandCodes {
-  Code fill_row[16];        // by colour
-  Code reference_fill[16];  // by colour
-  Code command[4];          // by command, for the other commands
+// The index code of every colour under one table (its colour after index 7),
+// and nothing for the commands that carry no colour.
+struct ColourCodes {
+  Code of[kNoColour + 1];
+  std::uint8_t outside[16];  // 1 for a colour that is not in the table
 };
 
-CommandCodes make_command_codes(const ColourTable& table) {
-  CommandCodes codes;
+ColourCodes make_colour_codes(const ColourTable& table) {
+  ColourCodes codes{};
   for (unsigned colour = 0; colour < 16; ++colour) {
     unsigned index = 7;
     for (unsigned i = 0; i < 7; ++i) {
@@ -144,26 +105,45 @@ CommandCodes make_command_codes(const ColourTable& table) {
       code.bits |= field_bits(colour, 4) << 3;
       code.length += 4;
     }
-    codes.fill_row[colour] = code;
-    codes.reference_fill[colour] = Code{field_bits(Fill, 2) | code.bits << 2, code.length + 2};
+    codes.of[colour] = code;
+    codes.outside[colour] = index == 7;
   }
-  for (unsigned command = 0; command < 4; ++command)
-    codes.command[command] = Code{field_bits(command, 2), 2};
   return codes;
 }
 
-Code reference_tail(const CommandCodes& codes, const Step& step) {
-  return step.command == Fill ? codes.reference_fill[step.colour] : codes.command[step.command];
+// The 4 more bits of the fills whose colour is not in the table.
+unsigned outside_bits(const std::uint8_t (&fills)[16], const ColourCodes& codes) {
+  unsigned count = 0;
+  for (unsigned v = 0; v < 16; ++v) count += fills[v] * codes.outside[v];
+  return 4 * count;
 }
 
-void put_step(StreamWriter& stream, const Step& step, const Code& tail) {
-  const Code count = kCountCodes[step.count];
-  stream.put(count.bits | tail.bits << count.length, count.length + tail.length);
+// The bits of a row under a table; fill_only tells which trial is written.
+struct RowChoice {
+  unsigned bits;
+  bool fill_only;
+};
+
+RowChoice choose(const RowCost& cost, const ColourCodes& codes) {
+  const unsigned fill_bits = cost.fill_bits + outside_bits(cost.fill_colours, codes);
+  if (cost.step_count == 0) return {fill_bits, true};  // its reference-mode row costs more
+  const unsigned reference_bits = cost.reference_bits + outside_bits(cost.reference_colours, codes);
+  return fill_bits < reference_bits ? RowChoice{fill_bits, true} : RowChoice{reference_bits, false};
+}
+
+// The stream length of an attempt: three header bytes, then the fourth
+// table entry's 4 bits and every row's bits, padded to a whole byte.
+std::uint64_t stream_length(const RowCost* costs, std::uint32_t rows, const ColourCodes& codes) {
+  std::uint64_t bits = 4;
+  for (std::uint32_t y = 0; y < rows; ++y) bits += choose(costs[y], codes).bits;
+  return 3 + (bits + 7) / 8;
 }
 
 // One attempt: the stream of the planned picture with the given table, written
-// to out. Returns its length, or 0 when it would pass the output limit.
-std::uint32_t encode_picture(const RowPlan* plans, std::uint32_t rows, const ColourTable& table,
+// to out. Returns its length.
+std::uint32_t encode_picture(const std::uint8_t* picture, const RowCost* costs,
+                             const RunList* run_lists, const Step* steps, std::uint32_t rows,
+                             const ColourTable& table, const ColourCodes& codes,
                              std::uint8_t* out) {
   StreamWriter stream(out);
   stream.put_byte(static_cast<std::uint8_t>(table[1] << 4 | table[0]));
@@ -171,29 +151,36 @@ std::uint32_t encode_picture(const RowPlan* plans, std::uint32_t rows, const Col
   stream.put_byte(static_cast<std::uint8_t>(table[5] << 4 | table[4]));
   stream.put(table[6], 4);  // shares its byte with the first four stream bits
 
-  const CommandCodes codes = make_command_codes(table);
   for (std::uint32_t y = 0; y < rows; ++y) {
-    const RowPlan& plan = plans[y];
-    std::uint32_t fill_bits = 1;
-    for (unsigned i = 0; i < plan.fill_count; ++i) {
-      const Step& step = plan.fills[i];
-      fill_bits += kCountCodes[step.count].length + codes.fill_row[step.colour].length;
-    }
-    std::uint32_t reference_bits = 1;
-    for (unsigned i = 0; i < plan.command_count; ++i) {
-      const Step& step = plan.commands[i];
-      reference_bits += kCountCodes[step.count].length + reference_tail(codes, step).length;
-    }
-
-    if (fill_bits < reference_bits) {
+    const RowCost& cost = costs[y];
+    if (choose(cost, codes).fill_only) {
+      const std::uint8_t* R = picture + y * kWidth;
+      const RunList& runs = run_lists[y];
       stream.put(0, 1);
-      for (unsigned i = 0; i < plan.fill_count; ++i) {
-        put_step(stream, plan.fills[i], codes.fill_row[plan.fills[i].colour]);
+      // Two runs at a time, at most 2 * 22 bits.
+      auto run_code = [&](unsigned i) {
+        const int c = runs.ends[i];
+        const Code count = kCountCodes[c - runs.ends[i - 1]];
+        const Code colour = codes.of[R[c]];
+        return Code{count.bits | colour.bits << count.length, count.length + colour.length};
+      };
+      unsigned i = runs.count;
+      for (; i >= 2; i -= 2) {
+        const Code right = run_code(i), left = run_code(i - 1);
+        stream.put(right.bits | std::uint64_t{left.bits} << right.length,
+                   right.length + left.length);
+      }
+      if (i == 1) {
+        const Code last = run_code(1);
+        stream.put(last.bits, last.length);
       }
     } else {
       stream.put(1, 1);
-      for (unsigned i = 0; i < plan.command_count; ++i) {
-        put_step(stream, plan.commands[i], reference_tail(codes, plan.commands[i]));
+      for (const Step* step = steps + cost.first_step;
+           step != steps + cost.first_step + cost.step_count; ++step) {
+        const unsigned length = step_length(*step);
+        const Code colour = codes.of[step_colour(*step)];
+        stream.put(step_bits(*step) | colour.bits << length, length + colour.length);
       }
     }
   }
@@ -213,39 +200,43 @@ EncodeResult format15_encode(const std::uint8_t* source, std::uint32_t size,
   }
   const std::uint32_t rows = 8 * tile_rows;
 
-  // One block of working memory: both attempts' streams, the picture and the
-  // row plans.
-  ByteBuffer work = allocate_bytes(2 * kOutputCapacity + kPictureCapacity + rows * sizeof(RowPlan));
+  // One block of working memory: the stream, the picture, the row costs, the
+  // reference-mode commands and the run lists.
+  ByteBuffer work = allocate_bytes(kOutputCapacity + kPictureCapacity + rows * sizeof(RowCost) +
+                                   rows * kWidth * sizeof(Step) + rows * sizeof(RunList));
   if (!work) return {CodecStatus::out_of_memory, 0};
   std::uint8_t* const output = work.get();
-  std::uint8_t* const first = output + kOutputCapacity;
-  std::uint8_t* const picture = first + kOutputCapacity;
-  RowPlan* const plans = reinterpret_cast<RowPlan*>(picture + kPictureCapacity);
-  std::uninitialized_default_construct_n(plans, rows);
+  std::uint8_t* const picture = output + kOutputCapacity;
+  RowCost* const costs = reinterpret_cast<RowCost*>(picture + kPictureCapacity);
+  std::uninitialized_default_construct_n(costs, rows);
+  Step* const steps = reinterpret_cast<Step*>(costs + rows);
+  RunList* const run_lists = reinterpret_cast<RunList*>(steps + rows * kWidth);
+  std::uninitialized_default_construct_n(run_lists, rows);
 
   // The source is read completely before anything is written, so it may be the
   // destination.
   tiles_to_picture(source, rows, picture);
 
   ColourTable by_runs, by_simulation;
-  plan_picture(picture, rows, plans, by_runs, by_simulation);
+  plan_picture(picture, rows, costs, run_lists, steps, by_runs, by_simulation);
 
-  const std::uint32_t first_length = encode_picture(plans, rows, by_runs, first);
-  // Neither attempt can pass the output limit with at most 32 tile rows; the
-  // check stays for safety.
-  if (first_length == 0) return {CodecStatus::output_too_large, 0};
-  const std::uint8_t* stream = first;
-  std::uint32_t length = first_length;
-  if (by_simulation != by_runs) {
-    // Equal tables give equal streams; otherwise the second attempt wins
-    // unless the first is strictly shorter.
-    const std::uint32_t second_length = encode_picture(plans, rows, by_simulation, output);
-    if (second_length == 0) return {CodecStatus::output_too_large, 0};
-    if (second_length <= first_length) {
-      stream = output;
-      length = second_length;
-    }
+  // Equal tables give equal streams; otherwise the second attempt wins unless
+  // the first is strictly shorter. Neither attempt can pass the output limit
+  // with at most 32 tile rows; the check stays for safety, and an attempt
+  // that would pass it fails the call.
+  const ColourCodes first_codes = make_colour_codes(by_runs);
+  const ColourCodes second_codes = make_colour_codes(by_simulation);
+  const std::uint64_t first_length = stream_length(costs, rows, first_codes);
+  const std::uint64_t second_length =
+      by_simulation == by_runs ? first_length : stream_length(costs, rows, second_codes);
+  if (first_length > kOutputLimit || second_length > kOutputLimit) {
+    return {CodecStatus::output_too_large, 0};
   }
+  const bool first_wins = first_length < second_length;
+  const std::uint32_t length =
+      encode_picture(picture, costs, run_lists, steps, rows, first_wins ? by_runs : by_simulation,
+                     first_wins ? first_codes : second_codes, output);
+  const std::uint8_t* const stream = output;
 
   if (destination != nullptr) std::memcpy(destination, stream, std::min(length, capacity));
   return {CodecStatus::ok, length};

@@ -1,18 +1,54 @@
 // Planning of the format 15 encoder (see format15_plan.h).
+//
+// Why it is fast on dithering and noise, where nearly every pixel is a run:
+// - The run ends of a row come from a mask built with a few vector compares,
+//   and are listed once (one bit operation each, no step waiting on the one
+//   before); the list is kept for the writer.
+// - A fill-only row's bits need a run's length only when it is longer than
+//   one pixel; those runs are found from the mask. Counts per colour are
+//   added up in a vector register, so runs of the same colour do not wait on
+//   each other's stores.
+// - A row whose every run ends on a pixel that differs from the pixel above
+//   makes the same fills in both modes: its reference-mode row costs 2 bits
+//   more per run, can never win, and is neither walked nor stored. Other rows
+//   walk the reference-mode commands once, against a copy of the row above,
+//   counting as they go; the cursor moves along the run list.
+// - The table by simulation falls back to its second counts only when fewer
+//   than seven colours are ever filled, so those counts are taken only then,
+//   as every pixel less the pixels the simulated walk skips.
 #include "codec/format15_plan.h"
 
+#include <bit>
 #include <cstring>
 
-namespace tilvex::format15_detail {
-namespace {
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
-// The first column left of c whose pixel differs from row[c], or -1.
-int run_end(const std::uint8_t* row, int c) {
-  const std::uint8_t colour = row[c];
-  int s = c - 1;
-  while (s >= 0 && row[s] == colour) --s;
-  return s;
+namespace tilvex::format15_detail {
+
+Mask run_ends(const std::uint8_t* row) {
+  std::uint64_t words[2] = {0, 0};
+#if defined(__SSE2__)
+  for (int i = 0; i < 8; ++i) {
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 16 * i));
+    // The right neighbours; the last vector must not read past column 127.
+    const __m128i right = i == 7
+                              ? _mm_srli_si128(here, 1)
+                              : _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 16 * i + 1));
+    const auto differ =
+        static_cast<std::uint64_t>(~_mm_movemask_epi8(_mm_cmpeq_epi8(here, right)) & 0xFFFF);
+    words[i >> 2] |= differ << (16 * (i & 3));
+  }
+#else
+  for (int x = 0; x + 1 < kWidth; ++x) {
+    if (row[x] != row[x + 1]) words[x >> 6] |= std::uint64_t{1} << (x & 63);
+  }
+#endif
+  return Mask{words[0], words[1] | std::uint64_t{1} << 63};
 }
+
+namespace {
 
 const std::uint8_t kZeroRow[kWidth] = {};
 
@@ -20,31 +56,127 @@ const std::uint8_t* row_above(const std::uint8_t* picture, std::uint32_t y) {
   return y == 0 ? kZeroRow : picture + (y - 1) * kWidth;
 }
 
-// The runs of a fill-only row, from the right end.
-void plan_fill_row(const std::uint8_t* R, RowPlan& plan) {
-  plan.fill_count = 0;
-  for (int c = kWidth - 1; c >= 0;) {
-    const int s = run_end(R, c);
-    plan.fills[plan.fill_count++] = Step{static_cast<std::uint8_t>(c - s), Fill, R[c]};
-    c = s;
+// The columns where R and U hold the same colour.
+Mask equal_columns(const std::uint8_t* R, const std::uint8_t* U) {
+  std::uint64_t words[2] = {0, 0};
+#if defined(__SSE2__)
+  for (int i = 0; i < 8; ++i) {
+    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(R + 16 * i));
+    const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(U + 16 * i));
+    words[i >> 2] |= static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(r, u)))
+                     << (16 * (i & 3));
   }
+#else
+  for (int x = 0; x < kWidth; ++x) {
+    if (R[x] == U[x]) words[x >> 6] |= std::uint64_t{1} << (x & 63);
+  }
+#endif
+  return Mask{words[0], words[1]};
+}
+
+// Counts per colour, at most 255 each, kept in one vector register where
+// there is one: adding a count is then one addition, with no store and load
+// of the counter between two runs of the same colour.
+class ColourCounts {
+ public:
+#if defined(__SSE2__)
+  void add(unsigned colour) { counts_ = _mm_add_epi8(counts_, kOne[colour]); }
+  void store(std::uint8_t (&out)[16]) const {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), counts_);
+  }
+
+ private:
+  static inline const __m128i kOne[16] = {
+      _mm_setr_epi8(1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+      _mm_setr_epi8(0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+      _mm_setr_epi8(0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+      _mm_setr_epi8(0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+      _mm_setr_epi8(0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+      _mm_setr_epi8(0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0),
+      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0),
+      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0),
+      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0),
+      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0),
+      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0),
+      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0),
+      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0),
+      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1)};
+  __m128i counts_ = _mm_setzero_si128();
+#else
+  void add(unsigned colour) { ++counts_[colour]; }
+  void store(std::uint8_t (&out)[16]) const { std::memcpy(out, counts_, 16); }
+
+ private:
+  std::uint8_t counts_[16] = {};
+#endif
+};
+
+constexpr Step make_step(unsigned count, unsigned command, unsigned colour) {
+  const Code code = kCountCodes[count];
+  return (code.bits | field_bits(command, 2) << code.length) | (code.length + 2) << 17 |
+         colour << 22;
+}
+
+// The fill steps of every count, without their colour.
+constexpr std::array<Step, kWidth + 1> make_fill_steps() {
+  std::array<Step, kWidth + 1> steps{};
+  for (unsigned n = 1; n <= kWidth; ++n) steps[n] = make_step(n, Fill, 0);
+  return steps;
+}
+constexpr std::array<Step, kWidth + 1> kFillSteps = make_fill_steps();
+
+// The runs of a fill-only row. long_runs counts the runs of at least two
+// pixels whose rightmost pixel differs from the pixel above.
+//
+// A run of one pixel costs 4 bits; only the longer runs, whose end is not
+// preceded by another end, have longer counts and need their length. In
+// dithering and noise those are few, so they are found from the mask.
+void cost_fill_row(const std::uint8_t* R, const std::uint8_t* U, const Mask& ends,
+                   const RunList& runs, RowCost& cost, std::uint32_t (&long_runs)[16]) {
+  ColourCounts colours;
+  for (unsigned i = 1; i <= runs.count; ++i) colours.add(R[runs.ends[i]]);
+  colours.store(cost.fill_colours);
+
+  unsigned bits = 1 + 4 * runs.count;
+  const Mask longer = {ends.low & ~(ends.low << 1 | 1),
+                       ends.high & ~(ends.high << 1 | ends.low >> 63)};
+  for (int half = 0; half < 2; ++half) {
+    for (std::uint64_t word = half == 0 ? longer.low : longer.high; word != 0; word &= word - 1) {
+      const int c = 64 * half + std::countr_zero(word);
+      bits += kCountCodes[c - highest_at_or_below(ends, c - 1)].length - 1;
+      if (U[c] != R[c]) ++long_runs[R[c]];
+    }
+  }
+  cost.fill_bits = static_cast<std::uint16_t>(bits);
 }
 
 // The commands of a reference-mode row R against F, a copy of the row above
-// that is changed as the decoder changes its row.
-void plan_reference_row(const std::uint8_t* R, std::uint8_t* F, RowPlan& plan) {
-  plan.command_count = 0;
-  auto add = [&](int n, unsigned command, std::uint8_t colour) {
-    plan.commands[plan.command_count++] =
-        Step{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(command), colour};
+// that is changed as the decoder changes its row. Returns the number stored.
+//
+// The cursor always lands on a run end of R: a fill leaves the run, and the
+// other commands stop where R changes colour. So it is kept as an index into
+// the run list; a fill moves it to the previous entry.
+unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const RunList& runs,
+                            RowCost& cost, Step* steps) {
+  unsigned count = 0;
+  unsigned bits = 1;
+  ColourCounts colours;
+  auto add = [&](int n, unsigned command) {
+    steps[count++] = make_step(static_cast<unsigned>(n), command, kNoColour);
+    bits += kCountCodes[n].length + 2;
   };
-  int c = kWidth - 1;
-  while (c >= 0) {
+  unsigned i = runs.count;
+  while (i != 0) {
+    int c = runs.ends[i];
     const std::uint8_t v = R[c];
     if (F[c] != v) {
-      const int s = run_end(R, c);
-      add(c - s, Fill, v);
-      c = s;
+      const int n = c - runs.ends[--i];
+      const Step step = kFillSteps[n];
+      steps[count++] = step | static_cast<Step>(v) << 22;
+      bits += step_length(step) + 3;
+      colours.add(v);
       continue;
     }
     // Both rows hold v at c: keep runs, extend the run or cut it.
@@ -79,7 +211,7 @@ void plan_reference_row(const std::uint8_t* R, std::uint8_t* F, RowPlan& plan) {
     }
 
     if (n >= 1) {
-      add(n, KeepRuns, 0);
+      add(n, KeepRuns);
       c = k;
     } else if (R[k] == v) {
       // The run goes on further left in this row than in the row above.
@@ -87,17 +219,21 @@ void plan_reference_row(const std::uint8_t* R, std::uint8_t* F, RowPlan& plan) {
       int e = k - 1;
       while (e >= 0 && R[e] == v) --e;
       if (e >= 0) F[e] = covered;
-      add(k - e, ExtendRun, 0);
+      add(k - e, ExtendRun);
       c = e;
     } else {
       // The run ends earlier in this row than in the row above.
       int e = k - 1;
       while (e >= 0 && F[e] == v) --e;
       F[k] = e >= 0 ? F[e] : 0;
-      add(k - e, CutRun, 0);
+      add(k - e, CutRun);
       c = k;
     }
+    while (runs.ends[i] > c) --i;  // c is a run end, or -1
   }
+  colours.store(cost.reference_colours);
+  cost.reference_bits = static_cast<std::uint16_t>(bits);
+  return count;
 }
 
 // Seven entries by the first counts, falling back to the second counts, the
@@ -128,49 +264,98 @@ ColourTable pick_table(std::uint32_t (&first)[16], std::uint32_t (&second)[16]) 
   return table;
 }
 
+// pick_table reads the second counts only when the first have fewer than
+// seven colours above 0.
+bool needs_second_counts(const std::uint32_t (&first)[16]) {
+  unsigned colours = 0;
+  for (const std::uint32_t count : first) colours += count != 0;
+  return colours < 7;
+}
+
 }  // namespace
 
-// Plans every row and picks both colour tables.
-//
 // By runs: first counts are the runs of each colour at least two pixels long
-// whose rightmost pixel differs from the pixel above, second counts all runs
-// of each colour (both read off the fill-only runs).
+// whose rightmost pixel differs from the pixel above, second counts all runs.
 //
 // By simulation: first counts are the fills of each colour among the
-// reference-mode commands; second counts are each pixel that differs from the
-// pixel above, and once each run whose rightmost pixel equals the pixel above.
-void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowPlan* plans,
-                  ColourTable& by_runs, ColourTable& by_simulation) {
-  std::uint32_t long_runs[16] = {}, runs[16] = {}, fills[16] = {}, changes[16] = {};
+// reference-mode commands; second counts come from a walk of each row from
+// the right that counts the colour of every pixel it visits, moving past the
+// whole run where the pixel equals the pixel above and one column otherwise.
+void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* costs,
+                  RunList* run_lists, Step* steps, ColourTable& by_runs,
+                  ColourTable& by_simulation) {
+  std::uint32_t long_runs[16] = {}, run_counts[16] = {}, fills[16] = {};
   std::uint8_t ref[kWidth];
+  RunList runs;
+  std::uint32_t step_total = 0;
   for (std::uint32_t y = 0; y < rows; ++y) {
     const std::uint8_t* R = picture + y * kWidth;
     const std::uint8_t* U = row_above(picture, y);
-    RowPlan& plan = plans[y];
+    RowCost& cost = costs[y];
+    std::memset(&cost, 0, sizeof cost);
+    const Mask ends = run_ends(R);
+    RunList& runs = run_lists[y];
+    list_runs(ends, runs);
 
-    plan_fill_row(R, plan);
-    int c = kWidth - 1;
-    for (unsigned i = 0; i < plan.fill_count; ++i) {
-      const Step& run = plan.fills[i];
-      ++runs[run.colour];
-      if (U[c] != run.colour && run.count >= 2) ++long_runs[run.colour];
-      c -= run.count;
+    cost_fill_row(R, U, ends, runs, cost, long_runs);
+    const Mask equal = equal_columns(R, U);
+    if (((equal.low & ends.low) | (equal.high & ends.high)) == 0) {
+      // The same fills as the fill-only row, each with its command code.
+      std::memcpy(cost.reference_colours, cost.fill_colours, sizeof cost.fill_colours);
+      cost.reference_bits = static_cast<std::uint16_t>(cost.fill_bits + 2 * runs.count);
+    } else {
+      std::memcpy(ref, U, kWidth);
+      cost.first_step = step_total;
+      cost.step_count =
+          static_cast<std::uint8_t>(plan_reference_row(R, ref, runs, cost, steps + step_total));
+      step_total += cost.step_count;
     }
-
-    std::memcpy(ref, U, kWidth);
-    plan_reference_row(R, ref, plan);
-    for (unsigned i = 0; i < plan.command_count; ++i) {
-      if (plan.commands[i].command == Fill) ++fills[plan.commands[i].colour];
-    }
-
-    for (c = kWidth - 1; c >= 0;) {
-      const std::uint8_t v = R[c];
-      ++changes[v];
-      c = U[c] == v ? run_end(R, c) : c - 1;
+    for (unsigned v = 0; v < 16; ++v) {
+      run_counts[v] += cost.fill_colours[v];
+      fills[v] += cost.reference_colours[v];
     }
   }
-  by_runs = pick_table(long_runs, runs);
-  by_simulation = pick_table(fills, changes);
+
+  std::uint32_t visits[16] = {};
+  if (needs_second_counts(fills)) {
+    // Within each run the walk counts every pixel from the run's right end
+    // down to the first that equals the pixel above, then leaves the run. So
+    // it counts every pixel, less the pixels left of the rightmost equal one
+    // in each run that has one. The pixels are counted one by one in rows of
+    // many runs, by run in the others, in four sets, so no count waits on the
+    // one before.
+    std::uint32_t pixels[4][16] = {};
+    std::uint32_t skipped[16] = {};
+    for (std::uint32_t y = 0; y < rows; ++y) {
+      const std::uint8_t* R = picture + y * kWidth;
+      const Mask ends = run_ends(R);
+      if (std::popcount(ends.low) + std::popcount(ends.high) > 32) {
+        for (int x = 0; x < kWidth; x += 4) {
+          ++pixels[0][R[x]];
+          ++pixels[1][R[x + 1]];
+          ++pixels[2][R[x + 2]];
+          ++pixels[3][R[x + 3]];
+        }
+      } else {
+        list_runs(ends, runs);
+        for (unsigned i = 1; i <= runs.count; ++i) {
+          pixels[i & 3][R[runs.ends[i]]] +=
+              static_cast<std::uint32_t>(runs.ends[i] - runs.ends[i - 1]);
+        }
+      }
+      const Mask equal = equal_columns(R, row_above(picture, y));
+      for (int c = highest_at_or_below(equal, kWidth - 1); c >= 0;) {
+        const int s = highest_at_or_below(ends, c - 1);
+        skipped[R[c]] += static_cast<std::uint32_t>(c - s - 1);
+        c = highest_at_or_below(equal, s);
+      }
+    }
+    for (unsigned v = 0; v < 16; ++v) {
+      visits[v] = pixels[0][v] + pixels[1][v] + pixels[2][v] + pixels[3][v] - skipped[v];
+    }
+  }
+  by_runs = pick_table(long_runs, run_counts);
+  by_simulation = pick_table(fills, visits);
 }
 
 }  // namespace tilvex::format15_detail

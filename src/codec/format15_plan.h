@@ -1,13 +1,18 @@
-// Planning of the format 15 encoder: the commands of every row, which do not
-// depend on the colour table, and the two colour tables the two attempts use.
+// Planning of the format 15 encoder: what every row costs, which does not
+// depend on the colour table except through the codes of the fill colours,
+// and the two colour tables the two attempts use.
 //
 // Each row is planned twice, as the runs of a fill-only row and as the
 // commands of a reference-mode row against the row above (changed as the
-// decoder changes its row). The tables are chosen from counts over the
-// picture: by runs, and by a simulated reference-mode pass.
+// decoder changes its row). For each of the two a row keeps its bit count with
+// every fill colour in the table and how many fills it makes of each colour,
+// so pricing a row under a table takes a few operations however many runs it
+// has. Only the reference-mode commands are stored: a fill-only row is written
+// straight from its pixels.
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 
 namespace tilvex::format15_detail {
@@ -18,26 +23,106 @@ using ColourTable = std::array<std::uint8_t, 7>;
 
 enum Command : unsigned { KeepRuns = 0, Fill = 1, ExtendRun = 2, CutRun = 3 };
 
-// One command of a planned row: its count (1 to 128), command and, for a fill,
-// the colour.
-struct Step {
-  std::uint8_t count;
-  std::uint8_t command;
-  std::uint8_t colour;
+// A run of stream bits, first bit in bit 0.
+struct Code {
+  std::uint32_t bits = 0;
+  unsigned length = 0;
 };
 
-// The planned commands of every row: at most 128 fill-only runs and at most
-// 128 reference-mode commands per row, since each moves the cursor left.
-struct RowPlan {
-  Step fills[kWidth];
-  Step commands[kWidth];
-  std::uint8_t fill_count;
-  std::uint8_t command_count;
+// An n-bit field written most significant bit first.
+constexpr std::uint32_t field_bits(std::uint32_t value, unsigned length) {
+  std::uint32_t bits = 0;
+  for (unsigned i = 0; i < length; ++i) bits |= ((value >> (length - 1 - i)) & 1u) << i;
+  return bits;
+}
+
+// The count code of n: "1 b" for each bit b below the highest set bit, from
+// bit 0 upwards, then a single 0.
+constexpr Code count_code(unsigned n) {
+  Code code;
+  while (n > 1) {
+    code.bits |= (1u | (n & 1u) << 1) << code.length;
+    code.length += 2;
+    n >>= 1;
+  }
+  code.length += 1;  // the closing 0
+  return code;
+}
+
+constexpr std::array<Code, kWidth + 1> make_count_codes() {
+  std::array<Code, kWidth + 1> codes{};
+  for (unsigned n = 1; n <= kWidth; ++n) codes[n] = count_code(n);
+  return codes;
+}
+inline constexpr std::array<Code, kWidth + 1> kCountCodes = make_count_codes();
+
+// One reference-mode command, packed: its count code and command code (bits
+// 0-16), their length (bits 17-21) and, for a fill, the colour whose index
+// code follows (bits 22-26; kNoColour for the other commands).
+using Step = std::uint32_t;
+inline constexpr unsigned kNoColour = 16;
+inline constexpr unsigned step_bits(Step step) { return step & 0x1FFFF; }
+inline constexpr unsigned step_length(Step step) { return (step >> 17) & 31; }
+inline constexpr unsigned step_colour(Step step) { return step >> 22; }
+
+// What a row costs. The bit counts include the row mode bit and 3 index bits
+// per fill, as if every fill colour were in the table; each fill whose colour
+// is not costs 4 bits more.
+struct RowCost {
+  std::uint8_t fill_colours[16];       // fill-only runs, by colour
+  std::uint8_t reference_colours[16];  // reference-mode fills, by colour
+  std::uint16_t fill_bits;
+  std::uint16_t reference_bits;
+  std::uint32_t first_step;  // the reference-mode commands in the step array
+  std::uint8_t step_count;   // 0 when the row can only be written fill-only
 };
 
-// Plans every row of a picture of `rows` rows of kWidth pixels into plans
-// (one per row) and picks both colour tables.
-void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowPlan* plans,
-                  ColourTable& by_runs, ColourTable& by_simulation);
+// 128 columns as two words, bit x for column x.
+struct Mask {
+  std::uint64_t low, high;
+};
+
+// The columns at which a run of the row ends: x where pixel x + 1 differs,
+// and column 127.
+Mask run_ends(const std::uint8_t* row);
+
+// The highest set bit of m at or below column c (-1 to 127), or -1.
+inline int highest_at_or_below(const Mask& m, int c) {
+  if (c >= 64) {
+    const std::uint64_t high = m.high & (~std::uint64_t{0} >> (127 - c));
+    if (high != 0) return 127 - std::countl_zero(high);
+    c = 63;
+  }
+  if (c < 0) return -1;
+  const std::uint64_t low = m.low & (~std::uint64_t{0} >> (63 - c));
+  return low != 0 ? 63 - std::countl_zero(low) : -1;
+}
+
+// The run ends of a row in ascending order after a leading -1, so that run i
+// (from 1 to the count returned) covers columns ends[i - 1] + 1 to ends[i].
+// The last is column 127. Found from the mask with one bit operation each, so
+// no walk over the runs waits on the one before.
+struct RunList {
+  std::int8_t ends[kWidth + 1];
+  unsigned count;
+};
+inline void list_runs(const Mask& mask, RunList& runs) {
+  unsigned count = 0;
+  runs.ends[0] = -1;
+  for (std::uint64_t word = mask.low; word != 0; word &= word - 1) {
+    runs.ends[++count] = static_cast<std::int8_t>(std::countr_zero(word));
+  }
+  for (std::uint64_t word = mask.high; word != 0; word &= word - 1) {
+    runs.ends[++count] = static_cast<std::int8_t>(64 + std::countr_zero(word));
+  }
+  runs.count = count;
+}
+
+// Plans every row of a picture of `rows` rows of kWidth pixels: one cost and
+// one run list per row and the reference-mode commands into steps (room for
+// kWidth per row), and picks both colour tables.
+void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* costs,
+                  RunList* run_lists, Step* steps, ColourTable& by_runs,
+                  ColourTable& by_simulation);
 
 }  // namespace tilvex::format15_detail
