@@ -81,16 +81,20 @@ void print_problems(std::FILE* out, std::FILE* errors, const FileProblems& probl
     print_reason(out, errors, problem.name, problem.reason);
 }
 
-// Threads for the structure work: one per core, or TILVEX_THREADS when it is
-// a number from 1 to 16 (1 works through the structures one by one). The
+// Threads for the structure work: TILVEX_THREADS when it is a number from 1
+// to 16 (1 works through the structures one by one); otherwise one per core
+// for insertion, whose encoders do most of its work, and one for extraction,
+// where decoding every structure takes a few milliseconds: less than
+// starting threads and handing the structures between them costs. The
 // output is the same for every count.
-unsigned thread_count() {
+unsigned thread_count(bool encoding) {
   const char* setting = std::getenv("TILVEX_THREADS");
   if (setting != nullptr && *setting != '\0') {
     char* end = nullptr;
     const unsigned long wanted = std::strtoul(setting, &end, 10);
     if (*end == '\0' && wanted >= 1 && wanted <= 16) return static_cast<unsigned>(wanted);
   }
+  if (!encoding) return 1;
   const unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : (cores > 16 ? 16 : cores);
 }
@@ -224,7 +228,7 @@ int run_program(int argc, char** argv) {
       std::fflush(out);
       ExtractReport report;
       const bool extracted = extract_all(settings.graphics(), settings.rom_name.c_str(), out,
-                                         &report, thread_count()) != 0;
+                                         &report, thread_count(false)) != 0;
       print_problems(out, errors, report.problems);
       std::fprintf(out, extracted ? "Done!\n" : "Failed!\n");
       // A per-structure file that could not be written is missing data: the
@@ -235,7 +239,7 @@ int run_program(int argc, char** argv) {
       std::fflush(out);
       const InsertResult inserted =
           insert_all({settings.graphics(), settings.insert_address, settings.cartridge_size,
-                      settings.run_mode, thread_count()},
+                      settings.run_mode, thread_count(true)},
                      out);
       print_problems(out, errors, inserted.problems);
       std::string reason;
