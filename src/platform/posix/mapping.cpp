@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <limits>
-#include <utility>
 
 #include "platform/posix/file_util.h"
 
@@ -16,23 +15,6 @@ namespace {
 // A non-null address for the view of an empty file; never read.
 const std::uint8_t kEmpty[1] = {0};
 }  // namespace
-
-FileMapping::~FileMapping() { unmap(); }
-
-FileMapping::FileMapping(FileMapping&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)),
-      size_(std::exchange(other.size_, 0)),
-      section_(std::exchange(other.section_, 0)) {}
-
-FileMapping& FileMapping::operator=(FileMapping&& other) noexcept {
-  if (this != &other) {
-    unmap();
-    data_ = std::exchange(other.data_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-    section_ = std::exchange(other.section_, 0);
-  }
-  return *this;
-}
 
 bool FileMapping::map(const OpenFile& file, std::string* reason) {
   unmap();

@@ -6,8 +6,8 @@
 #include <windows.h>
 
 #include <limits>
-#include <string>
-#include <utility>
+
+#include "platform/windows/file_util.h"
 
 namespace tilvex::platform {
 
@@ -16,48 +16,13 @@ namespace {
 // A non-null address for the view of an empty file; never read.
 const std::uint8_t kEmpty[1] = {0};
 
-// The system's words for the last error, as one line.
-bool fail_last_error(std::string* reason) {
-  const DWORD code = ::GetLastError();
-  if (reason == nullptr) return false;
-  char text[256] = {};
-  const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0, text, sizeof text, nullptr);
-  std::string line(text, length);
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == '.'))
-    line.pop_back();
-  *reason = line.empty() ? "error " + std::to_string(code) : line;
-  return false;
-}
-
 }  // namespace
-
-FileMapping::~FileMapping() { unmap(); }
-
-FileMapping::FileMapping(FileMapping&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)),
-      size_(std::exchange(other.size_, 0)),
-      section_(std::exchange(other.section_, 0)) {}
-
-FileMapping& FileMapping::operator=(FileMapping&& other) noexcept {
-  if (this != &other) {
-    unmap();
-    data_ = std::exchange(other.data_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-    section_ = std::exchange(other.section_, 0);
-  }
-  return *this;
-}
 
 bool FileMapping::map(const OpenFile& file, std::string* reason) {
   unmap();
-  if (!file.is_open()) {
-    if (reason != nullptr) *reason = "no file is open";
-    return false;
-  }
+  if (!file.is_open()) return windows::fail(reason, "no file is open");
   if (file.size() > std::numeric_limits<std::size_t>::max()) {
-    if (reason != nullptr) *reason = "File too large";
-    return false;
+    return windows::fail(reason, "File too large");
   }
   const auto length = static_cast<std::size_t>(file.size());
   if (length == 0) {
@@ -66,10 +31,10 @@ bool FileMapping::map(const OpenFile& file, std::string* reason) {
   }
   HANDLE handle = reinterpret_cast<HANDLE>(file.native());
   HANDLE section = ::CreateFileMappingW(handle, nullptr, PAGE_READONLY, 0, 0, nullptr);
-  if (section == nullptr) return fail_last_error(reason);
+  if (section == nullptr) return windows::fail_last(reason);
   void* view = ::MapViewOfFile(section, FILE_MAP_READ, 0, 0, length);
   if (view == nullptr) {
-    const bool failed = fail_last_error(reason);
+    const bool failed = windows::fail_last(reason);
     ::CloseHandle(section);
     return failed;
   }
