@@ -70,7 +70,8 @@ Outcome extract_with(const Bytes& cartridge, bool combined, unsigned threads) {
   outcome.problems = names_and_reasons(report.problems);
   outcome.problems.push_back(std::to_string(report.skipped));
   for (const auto& entry : fs::directory_iterator(dir.path()))
-    if (entry.path().filename() != "demo.smc") outcome.files.push_back(read_file(entry.path()));
+    if (entry.path().filename() != "demo.smc")
+      outcome.files.push_back(read_file(entry.path().string()));
   return outcome;
 }
 
