@@ -81,6 +81,12 @@ std::FILE* stream_of(const OpenFile& file, std::string* reason);
 // (which opens for reading on some systems but yields no bytes).
 bool stream_size(std::FILE* stream, std::uint64_t* size, std::string* reason);
 
+// Reads up to length bytes at offset of the file an open standard stream
+// reads, without its buffer and without moving its position, so several
+// threads may read one stream at once this way. *got is what was read, less
+// than length only at the end of the file. Fails with the system's reason.
+bool read_stream_at(std::FILE* stream, std::uint64_t offset, void* bytes, std::size_t length,
+                    std::size_t* got, std::string* reason);
 // True when the name leads to nothing yet, or to a file this process may
 // write: a replacement then does not overwrite a file its owner has closed
 // to writing.

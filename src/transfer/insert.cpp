@@ -18,7 +18,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "codec/codec.h"
@@ -55,44 +54,22 @@ std::string read_error() {
   return errno != 0 ? platform::error_text(errno) : std::string("the file ended early");
 }
 
-// Reads length bytes at offset. position, where given, is the stream's
-// position as far as it is known (kUnknownPosition when not): reading on
-// from there needs no seek, which would throw away what the stream has
-// already read ahead.
-constexpr std::size_t kCombinedReadAhead = 0x10000;
-constexpr std::uint64_t kUnknownPosition = ~std::uint64_t{0};
-
-bool read_at(std::FILE* file, std::uint32_t offset, std::uint8_t* bytes, std::uint32_t length,
-             std::uint64_t* position = nullptr) {
+bool read_at(std::FILE* file, std::uint32_t offset, std::uint8_t* bytes, std::uint32_t length) {
   if (length == 0) return true;
   errno = 0;
-  if (position == nullptr || *position != offset) {
-    if (position != nullptr) *position = kUnknownPosition;
-    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) return false;
-  }
-  const bool whole = std::fread(bytes, 1, length, file) == length;
-  if (position != nullptr) *position = whole ? std::uint64_t{offset} + length : kUnknownPosition;
-  return whole;
+  if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) return false;
+  return std::fread(bytes, 1, length, file) == length;
 }
 
-// The combined file as the structures' work reads it: one structure at a
-// time seeks and reads it.
-struct CombinedInput {
-  std::FILE* file = nullptr;
-  std::uint64_t size = 0;
-  std::uint64_t position = kUnknownPosition;
-  std::mutex lock;
-};
-
 // Structure index from the combined file, always its expected size; parts
-// the file does not hold are zeros. False when the file cannot be read where
-// it holds the structure.
-bool read_from_combined(CombinedInput* input, std::uint32_t index, std::uint8_t* buffer,
-                        StructureSlot* slot) {
-  const std::lock_guard<std::mutex> hold(input->lock);
-  const std::uint64_t file_size = input->size;
+// the file does not hold are zeros. False, with the reason, when the file
+// cannot be read where it holds the structure. The reads go to the file at
+// their offsets, so the structures' work may read it on several threads.
+bool read_from_combined(std::FILE* file, std::uint64_t file_size, std::uint32_t index,
+                        std::uint8_t* buffer, StructureSlot* slot, std::string* reason) {
   const std::uint32_t offset = combined_offset(index);
   const std::uint32_t expected = structure_sizes[index];
+  std::uint32_t present = expected;
   if (offset > file_size) {
     add_note(slot, "File doesn't contain structure %03X, using blank...\n", index);
     std::memset(buffer, 0, expected);
@@ -100,11 +77,15 @@ bool read_from_combined(CombinedInput* input, std::uint32_t index, std::uint8_t*
   }
   if (offset + expected > file_size) {
     add_note(slot, "File only has part of structure %03X, padding...\n", index);
-    const auto present = static_cast<std::uint32_t>(file_size - offset);
+    present = static_cast<std::uint32_t>(file_size - offset);
     std::memset(buffer + present, 0, expected - present);
-    return read_at(input->file, offset, buffer, present, &input->position);
   }
-  return read_at(input->file, offset, buffer, expected, &input->position);
+  if (present == 0) return true;
+  std::size_t got = 0;
+  if (!platform::read_stream_at(file, offset, buffer, present, &got, reason)) return false;
+  if (got == present) return true;
+  *reason = "the file ended early";
+  return false;
 }
 
 // Structure index from its own file "GFX%03X.bin"; returns its size. A file
@@ -161,7 +142,8 @@ std::uint32_t convert_structure(std::uint32_t index, std::uint8_t* buffer, std::
 // Where the plain structures come from.
 struct ReadContext {
   const char* graphics_name;  // the combined file's name; null: per-structure files
-  CombinedInput* graphics;
+  std::FILE* graphics;        // the open combined file
+  std::uint64_t graphics_size;
 };
 
 // Pipeline work: reads one plain structure and brings it into its cartridge
@@ -173,8 +155,10 @@ void read_and_convert(void* context, std::uint32_t index, StructureSlot* slot) {
   if (read->graphics_name == nullptr) {
     size = read_from_own_file(index, slot->buffer, slot);
   } else {
-    if (!read_from_combined(read->graphics, index, slot->buffer, slot)) {
-      note_problem(&slot->problems, read->graphics_name, read_error());
+    std::string reason;
+    if (!read_from_combined(read->graphics, read->graphics_size, index, slot->buffer, slot,
+                            &reason)) {
+      note_problem(&slot->problems, read->graphics_name, reason);
       slot->failed = true;
       return;
     }
@@ -232,8 +216,6 @@ InsertResult insert_all(const InsertRequest& request, std::FILE* messages) {
   std::string reason;
   if (combined) {
     graphics = open_input(graphics_name, &graphics_size, &reason);
-    // Read ahead in large steps: the structures lie one after another.
-    if (graphics) std::setvbuf(graphics.get(), nullptr, _IOFBF, kCombinedReadAhead);
     if (!graphics) {
       std::fprintf(messages, "Couldn't open file %s!\n", graphics_name);
       note_problem(&result.problems, graphics_name, reason);
@@ -243,10 +225,7 @@ InsertResult insert_all(const InsertRequest& request, std::FILE* messages) {
 
   // The structures are read and encoded ahead on several threads; from here
   // on each is handled in order as if it had just been read and encoded.
-  CombinedInput input;
-  input.file = graphics.get();
-  input.size = graphics_size;
-  ReadContext context{graphics_name, &input};
+  ReadContext context{graphics_name, graphics.get(), graphics_size};
   StructurePipeline pipeline;
   if (!pipeline.start(request.threads, kStructureCount, read_and_convert, &context)) return result;
 

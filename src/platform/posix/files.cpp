@@ -178,6 +178,24 @@ bool stream_size(std::FILE* stream, std::uint64_t* size, std::string* reason) {
   return true;
 }
 
+bool read_stream_at(std::FILE* stream, std::uint64_t offset, void* bytes, std::size_t length,
+                    std::size_t* got, std::string* reason) {
+  *got = 0;
+  if (stream == nullptr) return fail_code(reason, EBADF);
+  auto* into = static_cast<std::uint8_t*>(bytes);
+  while (*got < length) {
+    const ssize_t done =
+        ::pread(::fileno(stream), into + *got, length - *got, static_cast<off_t>(offset + *got));
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      return fail_code(reason, errno);
+    }
+    if (done == 0) break;
+    *got += static_cast<std::size_t>(done);
+  }
+  return true;
+}
+
 bool writable_or_absent(const char* name, std::string* reason) {
   if (name == nullptr) return fail_code(reason, EINVAL);
   if (::faccessat(AT_FDCWD, name, W_OK, AT_EACCESS) == 0) return true;

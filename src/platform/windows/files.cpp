@@ -262,6 +262,33 @@ bool stream_size(std::FILE* stream, std::uint64_t* size, std::string* reason) {
   return true;
 }
 
+bool read_stream_at(std::FILE* stream, std::uint64_t offset, void* bytes, std::size_t length,
+                    std::size_t* got, std::string* reason) {
+  *got = 0;
+  if (stream == nullptr) return fail_code(reason, ERROR_INVALID_HANDLE);
+  const auto native = ::_get_osfhandle(::_fileno(stream));
+  if (native == -1) return fail_code(reason, ERROR_INVALID_HANDLE);
+  const HANDLE handle = reinterpret_cast<HANDLE>(native);
+  auto* into = static_cast<std::uint8_t*>(bytes);
+  while (*got < length) {
+    const std::uint64_t at = offset + *got;
+    OVERLAPPED position{};
+    position.Offset = static_cast<DWORD>(at);
+    position.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const std::size_t left = length - *got;
+    const DWORD step = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+    DWORD done = 0;
+    if (!::ReadFile(handle, into + *got, step, &done, &position)) {
+      const DWORD code = ::GetLastError();
+      if (code == ERROR_HANDLE_EOF) break;
+      return fail_code(reason, code);
+    }
+    if (done == 0) break;
+    *got += done;
+  }
+  return true;
+}
+
 bool writable_or_absent(const char* name, std::string* reason) {
   std::wstring wide;
   if (name == nullptr || !widen(name, &wide)) return fail_code(reason, ERROR_INVALID_NAME);
