@@ -18,13 +18,7 @@ if(TILVEX_TESTS AND NOT TILVEX_FUZZ)
     list(APPEND tilvex_missing groff-base)
   endif()
 endif()
-if(tilvex_missing)
-  list(JOIN tilvex_missing " " tilvex_missing)
-  message(FATAL_ERROR
-          "Missing Debian packages: ${tilvex_missing}\n"
-          "Install them with: apt-get install ${tilvex_missing}\n"
-          "(or run 'bash tools/setup.sh' as root, which installs everything the build needs).")
-endif()
+tilvex_stop_if_missing("${tilvex_missing}")
 if(TILVEX_BENCH AND NOT TILVEX_FUZZ)
   find_package(benchmark QUIET)
   if(NOT benchmark_FOUND)
