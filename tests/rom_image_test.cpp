@@ -266,6 +266,62 @@ TEST_F(RomImageTest, SaveReplacesTheContentAndKeepsPermissions) {
   EXPECT_EQ(directory_entries(dir.path()), std::vector<std::string>{"cart.smc"});
 }
 
+// A save begun ahead saves exactly the image as it is at rom_save, wherever
+// the writes since fell, and a close without a save leaves the file as it was.
+TEST_F(RomImageTest, SaveBegunAheadSavesEveryWriteMadeSince) {
+  struct Write {
+    std::uint32_t offset;
+    std::uint32_t length;
+  };
+  struct Case {
+    const char* what;
+    std::uint32_t from, to;
+    std::vector<Write> writes;
+  };
+  // The image is 0x2345 bytes: eight whole pages and a part of one.
+  const Case cases[] = {
+      {"writes inside the range", 0x1000, 0x1800, {{0x1000, 0x10}, {0x17F0, 0x10}}},
+      {"writes outside it, across pages", 0x1000, 0x1800, {{0x0FFE, 4}, {0x0, 1}, {0x1FFF, 2}}},
+      {"a write into the last part page", 0x0, 0x10, {{0x2344, 1}}},
+      {"the range reaches the end", 0x2000, 0xFFFFFFFF, {{0x2300, 0x45}, {0x5, 3}}},
+      {"an empty range", 0x800, 0x800, {{0x800, 0x1000}}},
+      {"a range past the end", 0x3000, 0x4000, {{0x100, 0x2000}}},
+      {"no writes at all", 0x1000, 0x2000, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const bool save : {true, false}) {
+      open(0x2345, kReadWrite);
+      const bool ahead = rom_save_ahead(c.from, c.to);
+#ifndef _WIN32
+      EXPECT_TRUE(ahead);
+#endif
+      std::vector<std::uint8_t> expected = original;
+      for (const Write& w : c.writes) {
+        const std::vector<std::uint8_t> bytes(w.length, 0xE5);
+        ASSERT_EQ(rom_write_at(bytes.data(), w.length, w.offset, 1), 1);
+        std::fill_n(expected.begin() + w.offset, w.length, 0xE5);
+      }
+      if (save) {
+        EXPECT_EQ(rom_save(nullptr), 1);
+        EXPECT_EQ(read_file(cartridge), expected);
+        // Saving again starts anew and still holds every write.
+        const std::uint8_t last = 0x5A;
+        ASSERT_EQ(rom_write_at(&last, 1, 0x2344, 1), 1);
+        expected[0x2344] = last;
+        EXPECT_EQ(rom_save(nullptr), 1);
+        EXPECT_EQ(read_file(cartridge), expected);
+      }
+      rom_close();
+      EXPECT_EQ(read_file(cartridge), save ? expected : original);
+      EXPECT_EQ(directory_entries(dir.path()), std::vector<std::string>{"cart.smc"});
+    }
+  }
+  // Only a writable image saves ahead.
+  open(0x100, kReadOnly);
+  EXPECT_FALSE(rom_save_ahead(0, 0x10));
+}
+
 #ifndef _WIN32
 // Symbolic links, FIFOs, other users and file size limits as POSIX systems
 // have them; the Windows replacement has tests of its own.
@@ -309,25 +365,30 @@ TEST_F(RomImageTest, SaveRefusesWhenTheNameNoLongerLeadsToTheLoadedFile) {
        }},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    TempDir place;
-    const std::string loaded = place.file("loaded.smc");
-    const std::string link = place.file("link.smc");
-    const std::string second = place.file("other.smc");
-    write_file(loaded, pattern(0x100));
-    write_file(second, other);
-    fs::create_symlink("loaded.smc", link);
-    ASSERT_NE(rom_open(link.c_str(), kReadWrite, 0), nullptr);
-    const std::vector<std::uint8_t> before = read_file(loaded);
-    c.change(link, loaded, second);
-    const std::vector<std::uint8_t> now_loaded = read_file(loaded);
-    std::string reason;
-    EXPECT_EQ(rom_save(nullptr, &reason), 0);
-    EXPECT_EQ(reason, "the name now leads to another file");
-    EXPECT_EQ(read_file(second), other);
-    EXPECT_EQ(read_file(loaded), now_loaded);
-    EXPECT_EQ(directory_entries(place.path()).size(), 3u);
-    rom_close();
+    for (const bool ahead : {false, true}) {
+      SCOPED_TRACE(c.what);
+      SCOPED_TRACE(ahead ? "save begun ahead" : "save at once");
+      TempDir place;
+      const std::string loaded = place.file("loaded.smc");
+      const std::string link = place.file("link.smc");
+      const std::string second = place.file("other.smc");
+      write_file(loaded, pattern(0x100));
+      write_file(second, other);
+      fs::create_symlink("loaded.smc", link);
+      ASSERT_NE(rom_open(link.c_str(), kReadWrite, 0), nullptr);
+      if (ahead) {
+        ASSERT_TRUE(rom_save_ahead(0x10, 0x20));
+      }
+      c.change(link, loaded, second);
+      const std::vector<std::uint8_t> now_loaded = read_file(loaded);
+      std::string reason;
+      EXPECT_EQ(rom_save(nullptr, &reason), 0);
+      EXPECT_EQ(reason, "the name now leads to another file");
+      EXPECT_EQ(read_file(second), other);
+      EXPECT_EQ(read_file(loaded), now_loaded);
+      EXPECT_EQ(directory_entries(place.path()).size(), 3u);
+      rom_close();
+    }
   }
 }
 

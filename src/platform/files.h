@@ -159,6 +159,14 @@ class FileReplacement {
   void discard();
 
   bool active() const { return file_ != kNone; }
+  // True while the new content has no name in the directory: should the
+  // process end before commit, it vanishes with it and nothing is left.
+  bool unnamed() const { return active() && !direct_ && temporary_.empty(); }
+  // Waits until what was written so far is on the disk, so that the sync at
+  // commit has only later writes left to wait for. Commit syncs all the same,
+  // so a failure here loses nothing. Safe on another thread while this one
+  // does nothing else with the replacement.
+  void sync_written() const;
   // After a commit: the identity of the file now under the target's name (a
   // later replacement of it may require this one).
   const FileIdentity& committed_identity() const { return committed_; }

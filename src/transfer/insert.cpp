@@ -228,6 +228,11 @@ InsertResult insert_all(const InsertRequest& request, std::FILE* messages) {
   ReadContext context{graphics_name, graphics.get(), graphics_size};
   StructurePipeline pipeline;
   if (!pipeline.start(request.threads, kStructureCount, read_and_convert, &context)) return result;
+  // While the structures are encoded, the cartridge outside the range they
+  // go to already goes to the new file (the save still writes whatever this
+  // run changes outside it, such as the pointer table).
+  rom_save_ahead(request.start,
+                 request.start < free_region_end ? free_region_end : request.cartridge_size);
 
   for (std::uint32_t i = 0; i < kStructureCount; ++i) {
     StructureSlot* const slot = pipeline.take(i);

@@ -200,6 +200,10 @@ bool FileReplacement::write_at(std::uint64_t offset, const void* bytes, std::siz
   return true;
 }
 
+void FileReplacement::sync_written() const {
+  if (active() && !direct_) ::fsync(fd_of(file_));
+}
+
 bool FileReplacement::commit(std::string* reason) {
   // Over either way: a failed commit leaves the target as it was and nothing
   // of the new content behind.

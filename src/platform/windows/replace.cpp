@@ -248,6 +248,10 @@ bool FileReplacement::finish(std::string* reason) {
   return true;
 }
 
+void FileReplacement::sync_written() const {
+  if (active() && !direct_) ::FlushFileBuffers(handle_of(file_));
+}
+
 void FileReplacement::discard() {
   if (file_ != kNone) ::CloseHandle(handle_of(file_));
   file_ = kNone;
