@@ -1,14 +1,19 @@
 // Fuzzes the format 15 decoder on arbitrary images, offsets, row counts and
 // max sizes. The input's first bytes choose the call, the rest is the image.
 // Every buffer is exactly as large as the call may use, so any stray access
-// shows under the address sanitizer. A stream that decodes is re-encoded and
-// must decode to the same tiles.
+// shows under the address sanitizer. The slow bit-by-bit model of the tests
+// decodes the same stream: the outcome, the end position and the tiles must
+// agree. A stream that decodes is re-encoded and must decode to the same
+// tiles.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "codec/format15.h"
+#include "format15_model.h"
+#include "format15_pictures.h"
 
 namespace {
 
@@ -44,6 +49,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check((result.status == CodecStatus::ok) == (decoded != 0 || rows == 0));
   if (result.status == CodecStatus::ok || result.status == CodecStatus::malformed) {
     check(result.overread == (result.end > input_size ? result.end - input_size : 0));
+  }
+  if (rows >= 1 && rows <= kFormat15MaxDecodeRows && max_size >= 512 * rows &&
+      (result.status == CodecStatus::ok || result.status == CodecStatus::malformed)) {
+    const std::uint8_t* const start = data + (offset < input_size ? offset : input_size);
+    const std::vector<std::uint8_t> stream(start, data + input_size);
+    const testing::Format15ModelDecoded want = testing::format15_model_decode(stream, rows);
+    check(want.ok == (result.status == CodecStatus::ok));
+    check(result.end == std::uint64_t{offset} + want.end);
+    if (want.ok) {
+      check(std::equal(out.begin(), out.begin() + decoded,
+                       testing::tiles_from_picture(want.picture).begin()));
+    }
   }
   if (decoded == 0 || max_size < decoded || rows > kFormat15MaxEncodeRows) return 0;
 
