@@ -292,9 +292,11 @@ TEST_F(RomImageTest, SaveBegunAheadSavesEveryWriteMadeSince) {
     SCOPED_TRACE(c.what);
     for (const bool save : {true, false}) {
       open(0x2345, kReadWrite);
-      const bool ahead = rom_save_ahead(c.from, c.to);
+      // Windows names the new file at once, so nothing is saved ahead there.
 #ifndef _WIN32
-      EXPECT_TRUE(ahead);
+      EXPECT_TRUE(rom_save_ahead(c.from, c.to));
+#else
+      EXPECT_FALSE(rom_save_ahead(c.from, c.to));
 #endif
       std::vector<std::uint8_t> expected = original;
       for (const Write& w : c.writes) {
