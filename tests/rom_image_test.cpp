@@ -267,7 +267,10 @@ TEST_F(RomImageTest, SaveReplacesTheContentAndKeepsPermissions) {
 }
 
 // A save begun ahead saves exactly the image as it is at rom_save, wherever
-// the writes since fell, and a close without a save leaves the file as it was.
+// the writes since fell and whatever was declared final on the way (each
+// write declares everything up to its end final, as an insertion does, and
+// later writes land in pages already sent), and a close without a save leaves
+// the file as it was.
 TEST_F(RomImageTest, SaveBegunAheadSavesEveryWriteMadeSince) {
   struct Write {
     std::uint32_t offset;
@@ -281,6 +284,7 @@ TEST_F(RomImageTest, SaveBegunAheadSavesEveryWriteMadeSince) {
   // The image is 0x2345 bytes: eight whole pages and a part of one.
   const Case cases[] = {
       {"writes inside the range", 0x1000, 0x1800, {{0x1000, 0x10}, {0x17F0, 0x10}}},
+      {"writes into pages already final", 0x0, 0x2345, {{0x0, 0x2000}, {0x800, 8}, {0x1FFF, 1}}},
       {"writes outside it, across pages", 0x1000, 0x1800, {{0x0FFE, 4}, {0x0, 1}, {0x1FFF, 2}}},
       {"a write into the last part page", 0x0, 0x10, {{0x2344, 1}}},
       {"the range reaches the end", 0x2000, 0xFFFFFFFF, {{0x2300, 0x45}, {0x5, 3}}},
@@ -303,6 +307,7 @@ TEST_F(RomImageTest, SaveBegunAheadSavesEveryWriteMadeSince) {
         const std::vector<std::uint8_t> bytes(w.length, 0xE5);
         ASSERT_EQ(rom_write_at(bytes.data(), w.length, w.offset, 1), 1);
         std::fill_n(expected.begin() + w.offset, w.length, 0xE5);
+        rom_save_final(c.from, w.offset + w.length);
       }
       if (save) {
         EXPECT_EQ(rom_save(nullptr), 1);

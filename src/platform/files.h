@@ -165,7 +165,7 @@ class FileReplacement {
   // Waits until what was written so far is on the disk, so that the sync at
   // commit has only later writes left to wait for. Commit syncs all the same,
   // so a failure here loses nothing. Safe on another thread while this one
-  // does nothing else with the replacement.
+  // only writes to the replacement.
   void sync_written() const;
   // After a commit: the identity of the file now under the target's name (a
   // later replacement of it may require this one).

@@ -12,11 +12,8 @@
 // as it was.
 // rom_close never writes.
 //
-// An insertion changes only a part of the cartridge, and the sync of the new
-// file is most of a save's time. rom_save_ahead therefore lets a caller start
-// the new file early, with the bytes it will not change, and have the system
-// write them to the disk while the caller works; rom_save then writes only
-// the rest and every page written to since, and waits for much less.
+// A save may also begin ahead, while the image is still being changed (see
+// save_ahead.h): rom_save then finishes it.
 //
 // rom_seek, rom_read and rom_write work on whatever RomImage the handle points
 // at, so decoders can also run on an image a caller filled in by hand. The
@@ -27,8 +24,9 @@
 #include <cstring>
 #include <limits>
 #include <string>
-#include <thread>
 #include <utility>
+
+#include "rom/save_ahead.h"
 
 namespace tilvex {
 
@@ -37,80 +35,10 @@ namespace {
 RomImage g_image;
 std::uint8_t g_fill_byte = 0;
 
-// A save begun by rom_save_ahead: the new file, the range of the image it
-// still lacks, and the thread that waits for its bytes to reach the disk.
-// That thread only syncs the file; nobody touches the file until it is joined.
-struct SaveAhead {
-  platform::FileReplacement file;
-  std::uint32_t from = 0;
-  std::uint32_t to = 0;
-  std::thread syncing;
-  ~SaveAhead() {
-    if (syncing.joinable()) syncing.join();
-  }
-};
+// A save begun by rom_save_ahead.
 SaveAhead g_ahead;
 
-void wait_for_sync() {
-  if (g_ahead.syncing.joinable()) g_ahead.syncing.join();
-}
-
 bool image_open() { return g_image.file.is_open(); }
-
-std::uint32_t page_count(std::uint32_t size) {
-  return size / kRomPageSize + (size % kRomPageSize != 0 ? 1 : 0);
-}
-
-// Notes the pages of [offset, offset + length) as written, while a save is
-// ahead; offset + length lies within the image.
-void note_written(RomImage* image, std::uint32_t offset, std::uint32_t length) {
-  if (!image->written_pages || length == 0) return;
-  const std::uint32_t last = (offset + length - 1) / kRomPageSize;
-  for (std::uint32_t page = offset / kRomPageSize; page <= last; ++page) {
-    image->written_pages[page / 8] |= static_cast<std::uint8_t>(1u << (page % 8));
-  }
-}
-
-void drop_save_ahead() {
-  wait_for_sync();
-  g_ahead.file.discard();
-  g_image.written_pages.reset();
-}
-
-// The page still has to be written when the save is finished: it was written
-// to after the save began, or lies in the range left out then.
-bool page_pending(std::uint32_t page) {
-  const std::uint64_t start = std::uint64_t{page} * kRomPageSize;
-  const bool in_range = start < g_ahead.to && start + kRomPageSize > g_ahead.from;
-  return in_range || (g_image.written_pages[page / 8] >> (page % 8) & 1) != 0;
-}
-
-// Finishes a save begun ahead: the pending pages, then the commit.
-bool finish_save_ahead(std::string* reason) {
-  wait_for_sync();
-  platform::FileReplacement file = std::move(g_ahead.file);
-  const std::uint32_t size = g_image.size;
-  const std::uint32_t pages = page_count(size);
-  const std::uint8_t* const bytes = g_image.data.get();
-  bool written = true;
-  for (std::uint32_t page = 0; written && page < pages;) {
-    if (!page_pending(page)) {
-      ++page;
-      continue;
-    }
-    std::uint32_t end = page + 1;
-    while (end < pages && page_pending(end)) ++end;
-    const std::uint32_t offset = page * kRomPageSize;
-    const std::uint64_t stop = std::min<std::uint64_t>(std::uint64_t{end} * kRomPageSize, size);
-    written =
-        file.write_at(offset, bytes + offset, static_cast<std::size_t>(stop - offset), reason);
-    page = end;
-  }
-  g_image.written_pages.reset();
-  if (!written || !file.commit(reason)) return false;
-  g_image.identity = file.committed_identity();
-  return true;
-}
 
 void set_reason(std::string* reason, const char* text) {
   if (reason != nullptr) *reason = text;
@@ -179,7 +107,7 @@ const std::uint8_t* rom_open_file(platform::OpenFile file, std::uint32_t flags, 
 }
 
 bool rom_close() {
-  drop_save_ahead();
+  g_ahead.drop();
   if (!image_open()) return false;
   g_image.data.reset();
   g_image.file.close();
@@ -204,7 +132,8 @@ int rom_save(const char* name, std::string* reason) {
     set_reason(reason, "the image is read-only");
     return 0;
   }
-  if (g_ahead.file.active()) return finish_save_ahead(reason) ? 1 : 0;
+  if (g_ahead.active())
+    return g_ahead.finish(g_image.data.get(), &g_image.identity, reason) ? 1 : 0;
   // The replacement goes where the name led at open, and commits only if the
   // name still leads to the very file that was loaded.
   platform::FileReplacement replacement;
@@ -217,37 +146,12 @@ int rom_save(const char* name, std::string* reason) {
 }
 
 bool rom_save_ahead(std::uint32_t from, std::uint32_t to) {
-  drop_save_ahead();
   if (!image_open() || !g_image.data || !g_image.writable) return false;
-  const std::uint32_t size = g_image.size;
-  from = std::min(from, size);
-  to = std::clamp(to, from, size);
-  const std::size_t map_size = page_count(size) / 8 + 1;
-  ByteBuffer written = allocate_bytes(map_size);
-  if (!written) return false;
-  std::memset(written.get(), 0, map_size);
+  return g_ahead.begin(g_image.file, g_image.identity, g_image.data.get(), g_image.size, from, to);
+}
 
-  std::string ignored;  // a failure here shows again, with its reason, in rom_save
-  platform::FileReplacement file;
-  if (!file.begin(g_image.file, &ignored) || !file.unnamed()) return false;
-  file.require_identity(g_image.identity);
-  const std::uint8_t* const bytes = g_image.data.get();
-  if (!file.write_at(0, bytes, from, &ignored) ||
-      !file.write_at(to, bytes + to, size - to, &ignored)) {
-    return false;
-  }
-  g_ahead.file = std::move(file);
-  g_ahead.from = from;
-  g_ahead.to = to;
-  g_image.written_pages = std::move(written);
-  // The sync waits for the disk, not for the processor: on a thread of its
-  // own it overlaps the caller's work. Without a thread, rom_save's sync
-  // does it all.
-  try {
-    g_ahead.syncing = std::thread([] { g_ahead.file.sync_written(); });
-  } catch (...) {
-  }
-  return true;
+void rom_save_final(std::uint32_t from, std::uint32_t to) {
+  if (image_open()) g_ahead.write_final(g_image.data.get(), from, to);
 }
 
 std::uint32_t rom_size() { return image_open() ? g_image.size : 0; }
@@ -284,7 +188,7 @@ std::uint32_t rom_write(const void* source, std::uint32_t item_size, std::uint32
   const std::uint32_t room = image->size - image->position;
   if (length > room) length = room;  // the tail beyond the image is dropped
   std::memcpy(image->data.get() + image->position, source, static_cast<std::size_t>(length));
-  note_written(image, image->position, static_cast<std::uint32_t>(length));
+  if (image == &g_image) g_ahead.note_written(image->position, static_cast<std::uint32_t>(length));
   image->position += static_cast<std::uint32_t>(length);
   return static_cast<std::uint32_t>(length / item_size);
 }

@@ -30,9 +30,6 @@ namespace tilvex {
 // always the whole file and never grows.
 inline constexpr std::uint32_t kRomAccessMask = 0x3;  // 0 "rb" read-only, 1 "r+b" read-write
 
-// The unit in which rom_save_ahead notes the writes that follow it.
-inline constexpr std::uint32_t kRomPageSize = 4096;
-
 // Origins of rom_seek, as for fseek.
 inline constexpr int kRomSeekSet = 0;
 inline constexpr int kRomSeekCur = 1;
@@ -97,9 +94,6 @@ struct RomImage {
   // The file a save may replace: the loaded one, then the one the last save
   // put in its place.
   platform::FileIdentity identity;
-  // While a save is under way ahead (rom_save_ahead): one bit per page of
-  // kRomPageSize bytes, set when a write touches the page. Null otherwise.
-  ByteBuffer written_pages;
 };
 
 // The value that identifies an image to rom_seek, rom_read and rom_write and to
@@ -122,15 +116,17 @@ bool rom_close();
 int rom_save(const char* name, std::string* reason = nullptr);
 // Begins the save of a writable image while it is still being changed, so
 // that rom_save later has less to write and to wait for: the new file is
-// started and every byte outside [from, to), the range the caller is about to
-// change, is written to it now and sent on its way to the disk. Any write
-// after this, inside the range or not, is still saved: the store notes the
-// pages it touches, and rom_save writes them again along with the range.
-// Nothing is committed before rom_save; rom_close drops the new file. Done
-// only where the new file has no name until commit (a run cut short leaves
-// nothing behind); false when it is not done, and rom_save then saves as if
-// this had never been called.
+// started with every byte outside [from, to), the range the caller is about
+// to change, and synced on a thread of its own. Any write after this, inside
+// the range or not, is still saved. Nothing is committed before rom_save;
+// rom_close drops the new file. Done only where the new file has no name
+// until commit (a run cut short leaves nothing behind); false when it is not
+// done, and rom_save then saves as if this had never been called.
 bool rom_save_ahead(std::uint32_t from, std::uint32_t to);
+// Tells a save begun ahead that the image's bytes in [from, to) are final for
+// now: they go to the new file and the disk while the caller goes on. A later
+// write there is still saved. Nothing happens without a save begun ahead.
+void rom_save_final(std::uint32_t from, std::uint32_t to);
 
 std::uint32_t rom_size();
 

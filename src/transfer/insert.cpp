@@ -193,6 +193,9 @@ bool addressable(std::uint32_t offset) {
   return snes_to_file(file_to_snes(offset, kMap32, 1), kMap32, 1) == offset;
 }
 
+// How much newly placed data makes a step of the save worth taking.
+constexpr std::uint32_t kFlushStep = 0x20000;
+
 bool write_pointer(std::uint32_t index, std::uint32_t file_offset) {
   const std::uint32_t address = file_to_snes(file_offset, kMap32, 1);
   const std::uint8_t entry[3] = {static_cast<std::uint8_t>(address),
@@ -234,6 +237,7 @@ InsertResult insert_all(const InsertRequest& request, std::FILE* messages) {
   rom_save_ahead(request.start,
                  request.start < free_region_end ? free_region_end : request.cartridge_size);
 
+  std::uint32_t flushed = request.start;
   for (std::uint32_t i = 0; i < kStructureCount; ++i) {
     StructureSlot* const slot = pipeline.take(i);
     hand_over(slot, messages, &result.problems);
@@ -261,6 +265,13 @@ InsertResult insert_all(const InsertRequest& request, std::FILE* messages) {
       return result;
     }
     address += size;
+    // What lies behind the last structure is final: it goes to the disk
+    // while the next structures are encoded, in steps large enough to be
+    // worth a sync.
+    if (address - flushed >= kFlushStep) {
+      rom_save_final(request.start, address);
+      flushed = address;
+    }
   }
 
   if ((request.mode & kModeKeepFreeRegion) == 0 && free_region_start < address &&
