@@ -42,6 +42,7 @@
 #include <type_traits>
 
 #include "codec/format1_buckets.h"
+#include "codec/format1_hot_chains.h"
 
 namespace tilvex::format1_detail {
 
@@ -84,7 +85,7 @@ class RepeatFinder {
     // Each of the 2 * kLevels + 7 parts is rounded up to 4 bytes.
     return 3 * runs + 2 * run_table + 2 * run_capacity(size) * sizeof(std::uint16_t) +
            (kLevels + (1u << kLevel0Spread) - 1) * head_bytes(size) + kLevels * link_bytes(size) +
-           3 * (2 * kLevels + 7);
+           HotChains::memory_needed(size) + 3 * (2 * kLevels + 7);
   }
 
   // Lays the chains out in memory (memory_needed bytes, aligned for 64-bit
@@ -111,6 +112,7 @@ class RepeatFinder {
     for (Buckets<std::uint32_t>& runs : runs_) take(runs.first, run_table);
     take(run_keys_, run_capacity(size));
     take(run_ranks_, run_capacity(size));
+    hot_.lay_out(memory, size);
   }
 
   // The longest repeat of p of at least need bytes among the earlier
@@ -132,7 +134,12 @@ class RepeatFinder {
       walk.shared = kWidth[k];
       c = chains_[k].head[bucket(p, k)];
       if (c >= p) return walk.found;
-      if (consider(walk, c) && walk.done) return walk.found;
+      if (consider(walk, c)) {
+        if (walk.done) return walk.found;
+      } else if (k == 0) {
+        // Most level 0 chains hold one earlier position or none.
+        if (chains_[0].next[c] >= p || !walk_level0(walk, c)) return walk.found;
+      }
     }
     // c is on the chain of walk.level and has been considered.
     for (;;) {
@@ -199,12 +206,73 @@ class RepeatFinder {
     return false;
   }
 
+  // The rest of a level 0 search after c, the head of p's chain, which has
+  // been considered: on the chain itself, or on its copy once it has been
+  // copied (format1_hot_chains.h). Returns true when the walk goes on from c
+  // in a wider level's chain. Kept out of line for the same reason as
+  // walk_runs.
+  [[gnu::noinline]] bool walk_level0(Walk& walk, std::uint32_t& c) {
+    const std::uint32_t head = c;
+    std::uint32_t at = hot_.find(head);
+    if (at == HotChains::kNotCopied) {
+      const std::uint16_t* const next = chains_[0].next;
+      for (std::uint32_t steps = 1;; ++steps) {
+        c = next[c];
+        if (c >= walk.p) return false;
+        ++walked_;
+        if (steps == HotChains::kSteps) {
+          at = hot_.walked_far(next, head);
+          if (at != HotChains::kNotCopied) {
+            at += steps;
+            break;
+          }
+        }
+        if (consider(walk, c)) return !walk.done;
+      }
+    } else {
+      ++at;
+    }
+    // The entries of the copy from `at` on have not been considered yet.
+    const std::uint16_t* const entries = hot_.pool();
+    const std::uint8_t* const s = source_;
+    const std::uint8_t* const q = s + walk.p;
+    const std::uint32_t p = walk.p;
+    for (std::uint32_t i = at;;) {
+      // Passes over the entries that disagree with p where a longer repeat
+      // would have to agree (agrees_at) in one tight loop; the end mark
+      // stops it.
+      const std::uint32_t best = walk.best;
+      if (best >= 7) {
+        const std::uint64_t want = load64(q + best - 7);
+        while (entries[i] < p && load64(s + entries[i] + best - 7) != want) ++i;
+      } else {
+        const std::uint32_t want = load32(q + best - 3);
+        while (entries[i] < p && load32(s + entries[i] + best - 3) != want) ++i;
+      }
+      c = entries[i];
+      if (c >= p) {
+        walked_ += i - at;
+        return false;
+      }
+      ++i;
+      if (measure(walk, c, 0)) {
+        walked_ += i - at;
+        return !walk.done;
+      }
+    }
+  }
+
   // Compares candidate c with p, whose first `known` bytes are known to agree.
   // Returns true when the walk has to move on differently: it is done, or it
   // has moved to a sparser level, on whose chain c lies.
   bool consider(Walk& walk, std::uint32_t c, std::uint32_t known = 0) {
+    if (known == 0 && !agrees_at(source_ + c, source_ + walk.p, walk.best)) return false;
+    return measure(walk, c, known);
+  }
+
+  // consider, once c is known to agree where a longer repeat has to.
+  bool measure(Walk& walk, std::uint32_t c, std::uint32_t known) {
     const std::uint8_t* const s = source_;
-    if (known == 0 && !agrees_at(s + c, s + walk.p, walk.best)) return false;
     const std::uint32_t m =
         known + common_length(s + c + known, s + walk.p + known, walk.reach - known);
     if (m <= walk.best) return false;
@@ -385,6 +453,7 @@ class RepeatFinder {
   std::uint32_t* run_values_ = nullptr;  // while building runs: each run's entry
   std::uint16_t* run_keys_ = nullptr;    // while building runs: each run's bucket
   std::uint16_t* run_ranks_ = nullptr;   // and its place in the bucket
+  HotChains hot_;
   bool built_[kLevels] = {};
   bool runs_built_[2] = {};
   std::uint32_t walked_ = 0;  // chain entries visited since the last level was built
