@@ -511,6 +511,10 @@ TEST(Format1ModelCheck, LibraryAgreesOnFullSizeInputs) {
   sources.push_back(small_alphabet(rng, kLimit));
   sources.push_back(margin_pairs(rng, kLimit));
   sources.push_back(recurring_blocks(rng, kLimit));
+  // Dense tile graphics, and six values: chains that walks cross far again
+  // and again, in the second more of them than the encoder copies.
+  sources.push_back(testing::tile_graphics(rng, kLimit, 6));
+  sources.push_back(testing::small_alphabet(rng, kLimit, 6));
 #endif
   const Bytes plain = unrepetitive(4242, kLimit);
   for (std::uint32_t size = 65408; size <= 65414; ++size) {

@@ -74,6 +74,14 @@ inline std::uint32_t next_run(const std::uint8_t* s, std::uint32_t n, std::uint3
   return n;
 }
 
+// The top bits of a 64-bit hash, mixed first: a bucket number of `bits` bits.
+inline std::uint32_t scramble_to(std::uint64_t h, std::uint32_t bits) {
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  h ^= h >> 32;
+  return static_cast<std::uint32_t>(h >> (64 - bits));
+}
+
 // Entries grouped by bucket: bucket b holds entries[first[b]] up to
 // entries[first[b + 1] - 1]. Fewer than 65,536 entries.
 template <typename Entry>

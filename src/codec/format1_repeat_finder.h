@@ -12,13 +12,14 @@
 // * Level chains. Level k links each position, in increasing order, with the
 //   other positions whose first w bytes (w = 4, 8, 16, 32, 64 or 256) hash
 //   alike. Every position sharing at least w bytes with p is on p's
-//   chain; a hash collision only costs a comparison.
+//   chain; a hash collision only costs a comparison. Level 0 chains that
+//   walks cross far are also copied into one array and walked there
+//   (format1_hot_chains.h).
 // * Runs. When p starts a run that a byte fill or word fill covers, a winning
 //   repeat must copy a run of the same byte (or pair) that is at least as long
 //   and followed by the same bytes. So the search walks the maximal runs
 //   bucketed by their last byte(s) and the bytes after them, rather than the
-//   thousands of positions inside long runs. The runs are few, so they are
-//   kept in contiguous buckets (format1_buckets.h), which walk fast.
+//   thousands of positions inside long runs (format1_runs.h).
 // * A walk visits candidates in increasing position order and keeps the first
 //   of the longest, so ties go to the earliest position; it stops when a
 //   repeat reaches the reach. Whenever a candidate improves the best length
@@ -42,6 +43,8 @@
 #include <type_traits>
 
 #include "codec/format1_buckets.h"
+#include "codec/format1_hot_chains.h"
+#include "codec/format1_runs.h"
 
 namespace tilvex::format1_detail {
 
@@ -77,14 +80,10 @@ class RepeatFinder {
   // Bytes of memory init needs for a source of size bytes.
   static std::size_t memory_needed(std::uint32_t size) {
     if (size < kMinRepeat + 1) return 0;  // no position has an earlier repeat
-    const std::size_t runs = run_capacity(size) * sizeof(std::uint32_t);
-    const std::size_t run_table = ((std::size_t{1} << run_bits(size)) + 1) * 2;
-    // Per run kind its entries and table, the runs before grouping and their
-    // keys and ranks; per level a head table and a link per position.
-    // Each of the 2 * kLevels + 7 parts is rounded up to 4 bytes.
-    return 3 * runs + 2 * run_table + 2 * run_capacity(size) * sizeof(std::uint16_t) +
-           (kLevels + (1u << kLevel0Spread) - 1) * head_bytes(size) + kLevels * link_bytes(size) +
-           3 * (2 * kLevels + 7);
+    // Per level a head table and a link per position, each of the 2 * kLevels
+    // parts rounded up to 4 bytes; the runs; the copies of hot chains.
+    return (kLevels + (1u << kLevel0Spread) - 1) * head_bytes(size) + kLevels * link_bytes(size) +
+           3 * 2 * kLevels + RunIndex::memory_needed(size) + HotChains::memory_needed(size);
   }
 
   // Lays the chains out in memory (memory_needed bytes, aligned for 64-bit
@@ -96,7 +95,6 @@ class RepeatFinder {
     budget_ = build_budget;
     if (memory_needed(size) == 0) return;
     bits_ = table_bits(size);
-    run_bits_ = run_bits(size);
     auto take = [&memory](auto*& part, std::size_t count) {
       part = reinterpret_cast<std::remove_reference_t<decltype(part)>>(memory);
       memory += (count * sizeof *part + 3) & ~std::size_t{3};  // keeps 32-bit alignment
@@ -105,12 +103,8 @@ class RepeatFinder {
       take(chains_[k].head, std::size_t{1} << (bits_ + (k == 0 ? kLevel0Spread : 0)));
       take(chains_[k].next, size);
     }
-    for (Buckets<std::uint32_t>& runs : runs_) take(runs.entries, run_capacity(size));
-    take(run_values_, run_capacity(size));
-    const std::size_t run_table = (std::size_t{1} << run_bits_) + 1;
-    for (Buckets<std::uint32_t>& runs : runs_) take(runs.first, run_table);
-    take(run_keys_, run_capacity(size));
-    take(run_ranks_, run_capacity(size));
+    runs_.lay_out(memory, size);
+    hot_.lay_out(memory + RunIndex::memory_needed(size), size);
   }
 
   // The longest repeat of p of at least need bytes among the earlier
@@ -132,7 +126,12 @@ class RepeatFinder {
       walk.shared = kWidth[k];
       c = chains_[k].head[bucket(p, k)];
       if (c >= p) return walk.found;
-      if (consider(walk, c) && walk.done) return walk.found;
+      if (consider(walk, c)) {
+        if (walk.done) return walk.found;
+      } else if (k == 0) {
+        // Most level 0 chains hold one earlier position or none.
+        if (chains_[0].next[c] >= p || !walk_level0(walk, c)) return walk.found;
+      }
     }
     // c is on the chain of walk.level and has been considered.
     for (;;) {
@@ -173,12 +172,11 @@ class RepeatFinder {
   // out of line, so that find, which runs at nearly every position, inlines.
   [[gnu::noinline]] bool walk_runs(Walk& walk, const Fill& fill, std::uint32_t& c) {
     const std::uint32_t kind = fill.kind == kByteFill ? 0 : 1;
-    build_runs(kind);
-    const Buckets<std::uint32_t>& runs = runs_[kind];
+    const Buckets<std::uint32_t>& runs = runs_.runs(source_, size_, kind);
     const std::uint8_t* const s = source_;
     const std::uint32_t p = walk.p;
     const std::uint32_t length = fill.length;
-    const std::uint32_t b = run_bucket(kind, p + length);
+    const std::uint32_t b = runs_.bucket(s, kind, p + length);
     const std::uint32_t end = runs.first[b + 1];
     std::uint32_t i = runs.first[b];
     std::uint32_t counted = i;  // entries before it are in walked_
@@ -199,12 +197,73 @@ class RepeatFinder {
     return false;
   }
 
+  // The rest of a level 0 search after c, the head of p's chain, which has
+  // been considered: on the chain itself, or on its copy once it has been
+  // copied (format1_hot_chains.h). Returns true when the walk goes on from c
+  // in a wider level's chain. Kept out of line for the same reason as
+  // walk_runs.
+  [[gnu::noinline]] bool walk_level0(Walk& walk, std::uint32_t& c) {
+    const std::uint32_t head = c;
+    std::uint32_t at = hot_.find(head);
+    if (at == HotChains::kNotCopied) {
+      const std::uint16_t* const next = chains_[0].next;
+      for (std::uint32_t steps = 1;; ++steps) {
+        c = next[c];
+        if (c >= walk.p) return false;
+        ++walked_;
+        if (steps == HotChains::kSteps) {
+          at = hot_.walked_far(next, head);
+          if (at != HotChains::kNotCopied) {
+            at += steps;
+            break;
+          }
+        }
+        if (consider(walk, c)) return !walk.done;
+      }
+    } else {
+      ++at;
+    }
+    // The entries of the copy from `at` on have not been considered yet.
+    const std::uint16_t* const entries = hot_.pool();
+    const std::uint8_t* const s = source_;
+    const std::uint8_t* const q = s + walk.p;
+    const std::uint32_t p = walk.p;
+    for (std::uint32_t i = at;;) {
+      // Passes over the entries that disagree with p where a longer repeat
+      // would have to agree (agrees_at) in one tight loop; the end mark
+      // stops it.
+      const std::uint32_t best = walk.best;
+      if (best >= 7) {
+        const std::uint64_t want = load64(q + best - 7);
+        while (entries[i] < p && load64(s + entries[i] + best - 7) != want) ++i;
+      } else {
+        const std::uint32_t want = load32(q + best - 3);
+        while (entries[i] < p && load32(s + entries[i] + best - 3) != want) ++i;
+      }
+      c = entries[i];
+      if (c >= p) {
+        walked_ += i - at;
+        return false;
+      }
+      ++i;
+      if (measure(walk, c, 0)) {
+        walked_ += i - at;
+        return !walk.done;
+      }
+    }
+  }
+
   // Compares candidate c with p, whose first `known` bytes are known to agree.
   // Returns true when the walk has to move on differently: it is done, or it
   // has moved to a sparser level, on whose chain c lies.
   bool consider(Walk& walk, std::uint32_t c, std::uint32_t known = 0) {
+    if (known == 0 && !agrees_at(source_ + c, source_ + walk.p, walk.best)) return false;
+    return measure(walk, c, known);
+  }
+
+  // consider, once c is known to agree where a longer repeat has to.
+  bool measure(Walk& walk, std::uint32_t c, std::uint32_t known) {
     const std::uint8_t* const s = source_;
-    if (known == 0 && !agrees_at(s + c, s + walk.p, walk.best)) return false;
     const std::uint32_t m =
         known + common_length(s + c + known, s + walk.p + known, walk.reach - known);
     if (m <= walk.best) return false;
@@ -235,18 +294,6 @@ class RepeatFinder {
     return true;
   }
 
-  // Buckets per table of runs. Their keys are 24 bits wide, but runs that are
-  // followed by many different bytes are few, and a key shared by two only
-  // costs a comparison.
-  // An eighth of the source size, from 256 to 4096.
-  static std::uint32_t run_bits(std::uint32_t size) {
-    return std::clamp(table_bits(size), 11u, 15u) - 3;
-  }
-
-  // Every maximal run ends at least 3 bytes after the one before, and the
-  // first at byte 3 or later.
-  static std::size_t run_capacity(std::uint32_t size) { return size / 3 + 1; }
-
   // Buckets per table: a power of two, at least the source size.
   static std::uint32_t table_bits(std::uint32_t size) {
     return std::max(8u, static_cast<std::uint32_t>(std::bit_width(size - 1)));
@@ -272,13 +319,7 @@ class RepeatFinder {
     return load32(a + best - 3) == load32(b + best - 3);
   }
 
-  static std::uint32_t scramble(std::uint64_t h, std::uint32_t bits) {
-    h ^= h >> 29;
-    h *= 0xBF58476D1CE4E5B9ull;
-    h ^= h >> 32;
-    return static_cast<std::uint32_t>(h >> (64 - bits));
-  }
-  std::uint32_t scramble(std::uint64_t h) const { return scramble(h, bits_); }
+  std::uint32_t scramble(std::uint64_t h) const { return scramble_to(h, bits_); }
 
   // The bucket of the level-k prefix at i: up to 16 bytes a hash of its
   // bytes loaded whole, above that the polynomial hash sum(S[i + j] * kBase^j)
@@ -303,15 +344,6 @@ class RepeatFinder {
 
   std::uint32_t level0_bucket(std::uint32_t i) const {
     return (load32(source_ + i) * 0x9E3779B1u) >> (32 - bits_ - kLevel0Spread);
-  }
-
-  // The bucket of a run ending at e: its last byte and the two bytes after
-  // it, or its last two bytes and the byte after it for a run of a pair.
-  std::uint16_t run_bucket(std::uint32_t kind, std::uint32_t e) const {
-    const std::uint8_t* const s = source_ + e - (kind == 0 ? 1 : 2);
-    const std::uint64_t key =
-        std::uint64_t{s[0]} | std::uint64_t{s[1]} << 8 | std::uint64_t{s[2]} << 16;
-    return static_cast<std::uint16_t>(scramble((key + 1) * 0x9E3779B97F4A7C15ull, run_bits_));
   }
 
   // Chains every position that has kWidth[k] bytes after it, in increasing
@@ -345,48 +377,13 @@ class RepeatFinder {
     }
   }
 
-  // Groups the maximal runs that a fill could cover (kind 0: a byte repeated
-  // at least 3 times; kind 1: two different bytes alternating for at least
-  // 4), each as its end and length, in increasing order. A run of a pair may
-  // share its first byte with the previous one.
-  void build_runs(std::uint32_t kind) {
-    if (runs_built_[kind]) return;
-    runs_built_[kind] = true;
-    const std::uint8_t* const s = source_;
-    const std::uint32_t n = size_;
-    const bool pairs = kind == 1;
-    const std::uint32_t period = pairs ? 2 : 1;
-    const std::uint32_t after = pairs ? 1 : 2;  // bytes after the run in its key
-    Buckets<std::uint32_t>& runs = runs_[kind];
-    const std::uint32_t buckets = 1u << run_bits_;
-    runs.start(buckets);
-    std::uint32_t* const values = run_values_;
-    std::uint32_t count = 0;
-    for (std::uint32_t a = next_run(s, n, 0, period); a < n; a = next_run(s, n, a, period)) {
-      const std::uint32_t e = a + period + common_length(s + a + period, s + a, n - a - period);
-      if (e + after <= n && e < 0xFFFF && (!pairs || s[a] != s[a + 1])) {
-        const std::uint16_t key = run_bucket(kind, e);
-        run_keys_[count] = key;
-        run_ranks_[count] = runs.place(key);
-        values[count++] = e | (e - a) << 16;
-      }
-      a = e - period + 1;  // where the next run can begin at the earliest
-    }
-    runs.finish(run_keys_, run_ranks_, count, buckets,
-                [values](std::uint32_t r) { return values[r]; });
-  }
-
   const std::uint8_t* source_ = nullptr;
   std::uint32_t size_ = 0;
   std::uint32_t bits_ = 0;
   Chains chains_[kLevels] = {};
-  Buckets<std::uint32_t> runs_[2] = {};  // entries: a run's end | its length << 16
-  std::uint32_t run_bits_ = 0;
-  std::uint32_t* run_values_ = nullptr;  // while building runs: each run's entry
-  std::uint16_t* run_keys_ = nullptr;    // while building runs: each run's bucket
-  std::uint16_t* run_ranks_ = nullptr;   // and its place in the bucket
+  RunIndex runs_;
+  HotChains hot_;
   bool built_[kLevels] = {};
-  bool runs_built_[2] = {};
   std::uint32_t walked_ = 0;  // chain entries visited since the last level was built
   std::uint32_t budget_ = 0;
 };
