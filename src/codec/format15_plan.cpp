@@ -152,14 +152,25 @@ void cost_fill_row(const std::uint8_t* R, const std::uint8_t* U, const Mask& end
   cost.fill_bits = static_cast<std::uint16_t>(bits);
 }
 
+bool has(const Mask& m, int x) { return ((x < 64 ? m.low : m.high) >> (x & 63)) & 1; }
+
+void set(Mask& m, int x, bool on) {
+  std::uint64_t& word = x < 64 ? m.low : m.high;
+  const std::uint64_t bit = std::uint64_t{1} << (x & 63);
+  word = on ? word | bit : word & ~bit;
+}
+
 // The commands of a reference-mode row R against F, a copy of the row above
 // that is changed as the decoder changes its row. Returns the number stored.
 //
-// The cursor always lands on a run end of R: a fill leaves the run, and the
-// other commands stop where R changes colour. So it is kept as an index into
-// the run list; a fill moves it to the previous entry.
-unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const RunList& runs,
-                            RowCost& cost, Step* steps) {
+// Each command is found from masks in a few bit operations, however many
+// pixels it passes: ends and above_ends are the run ends of R and of the row
+// above, equal the columns where R and F agree. A command changes F only at
+// the new cursor, and what follows reads F only at and left of the cursor:
+// equal is kept exact there with one bit per change, and the run ends of F
+// left of the cursor stay those of the row above.
+unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const Mask& ends,
+                            const Mask& above_ends, Mask equal, RowCost& cost, Step* steps) {
   unsigned count = 0;
   unsigned bits = 1;
   ColourCounts colours;
@@ -167,44 +178,42 @@ unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const RunLis
     steps[count++] = make_step(static_cast<unsigned>(n), command, kNoColour);
     bits += kCountCodes[n].length + 2;
   };
-  unsigned i = runs.count;
-  while (i != 0) {
-    int c = runs.ends[i];
+  int c = kWidth - 1;  // always a run end of R
+  while (c >= 0) {
     const std::uint8_t v = R[c];
-    if (F[c] != v) {
-      const int n = c - runs.ends[--i];
-      const Step step = kFillSteps[n];
+    if (!has(equal, c)) {
+      const int s = highest_at_or_below(ends, c - 1);
+      const Step step = kFillSteps[c - s];
       steps[count++] = step | static_cast<Step>(v) << 22;
       bits += step_length(step) + 3;
       colours.add(v);
+      c = s;
       continue;
     }
-    // Both rows hold v at c: keep runs, extend the run or cut it.
-    int k = c - 1;
-    while (k >= 0 && F[k] == R[k] && R[k] == v) --k;
+    // Both rows hold v at c: keep runs, extend the run or cut it. k is the
+    // first column left of c where the rows differ or the run of v ends.
+    const Mask unequal = {~equal.low, ~equal.high};
+    int k = highest_at_or_below(Mask{unequal.low | ends.low, unequal.high | ends.high}, c - 1);
     int n;
     if (k < 0) {
       n = 1;
-    } else if (F[k] == R[k]) {
-      // A new colour, the same in both rows: count the runs both rows share.
-      n = 2;
-      std::uint8_t w = R[k];
-      int start = k;
-      --k;
-      while (k >= 0) {
-        if (F[k] != R[k]) {
-          if (F[k] == w || R[k] == w) {
-            --n;
-            k = start;
-          }
-          break;
+    } else if (has(equal, k)) {
+      // A new colour, the same in both rows: the runs both rows share reach
+      // down to the first column j where they differ. One run more for each
+      // run end of R between; where the pixel at j would join the run above
+      // it in either row, that run is not kept.
+      const int j = highest_at_or_below(unequal, k - 1);
+      n = 2 + static_cast<int>(count_between(ends, j + 1, k - 1));
+      if (j < 0) {
+        k = -1;
+      } else {
+        const std::uint8_t w = R[j + 1];
+        if (F[j] == w || R[j] == w) {
+          --n;
+          k = lowest_at_or_above(ends, j + 1);
+        } else {
+          k = j;
         }
-        if (R[k] != w) {
-          ++n;
-          w = R[k];
-          start = k;
-        }
-        --k;
       }
     } else {
       n = (F[k] == v || R[k] == v) ? 0 : 1;
@@ -216,20 +225,21 @@ unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const RunLis
     } else if (R[k] == v) {
       // The run goes on further left in this row than in the row above.
       const std::uint8_t covered = F[k];
-      int e = k - 1;
-      while (e >= 0 && R[e] == v) --e;
-      if (e >= 0) F[e] = covered;
+      const int e = highest_at_or_below(ends, k - 1);
+      if (e >= 0) {
+        F[e] = covered;
+        set(equal, e, R[e] == covered);
+      }
       add(k - e, ExtendRun);
       c = e;
     } else {
       // The run ends earlier in this row than in the row above.
-      int e = k - 1;
-      while (e >= 0 && F[e] == v) --e;
+      const int e = highest_at_or_below(above_ends, k - 1);
       F[k] = e >= 0 ? F[e] : 0;
+      set(equal, k, R[k] == F[k]);
       add(k - e, CutRun);
       c = k;
     }
-    while (runs.ends[i] > c) --i;  // c is a run end, or -1
   }
   colours.store(cost.reference_colours);
   cost.reference_bits = static_cast<std::uint16_t>(bits);
@@ -288,6 +298,7 @@ void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* cost
   std::uint8_t ref[kWidth];
   RunList runs;
   std::uint32_t step_total = 0;
+  Mask above_ends = run_ends(kZeroRow);
   for (std::uint32_t y = 0; y < rows; ++y) {
     const std::uint8_t* R = picture + y * kWidth;
     const std::uint8_t* U = row_above(picture, y);
@@ -306,10 +317,11 @@ void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* cost
     } else {
       std::memcpy(ref, U, kWidth);
       cost.first_step = step_total;
-      cost.step_count =
-          static_cast<std::uint8_t>(plan_reference_row(R, ref, runs, cost, steps + step_total));
+      cost.step_count = static_cast<std::uint8_t>(
+          plan_reference_row(R, ref, ends, above_ends, equal, cost, steps + step_total));
       step_total += cost.step_count;
     }
+    above_ends = ends;
     for (unsigned v = 0; v < 16; ++v) {
       run_counts[v] += cost.fill_colours[v];
       fills[v] += cost.reference_colours[v];

@@ -98,6 +98,42 @@ inline int highest_at_or_below(const Mask& m, int c) {
   return low != 0 ? 63 - std::countl_zero(low) : -1;
 }
 
+// The lowest set bit of m at or above column c (0 to 127), or 128.
+inline int lowest_at_or_above(const Mask& m, int c) {
+  if (c < 64) {
+    const std::uint64_t low = m.low & (~std::uint64_t{0} << c);
+    if (low != 0) return std::countr_zero(low);
+    c = 64;
+  }
+  const std::uint64_t high = m.high & (~std::uint64_t{0} << (c - 64));
+  return high != 0 ? 64 + std::countr_zero(high) : kWidth;
+}
+
+// The number of set bits. Where the target has no instruction for it,
+// std::popcount is a library call, slower than these few operations.
+inline unsigned count_bits(std::uint64_t m) {
+#if defined(__POPCNT__)
+  return static_cast<unsigned>(std::popcount(m));
+#else
+  m -= (m >> 1) & 0x5555555555555555ull;
+  m = (m & 0x3333333333333333ull) + ((m >> 2) & 0x3333333333333333ull);
+  m = (m + (m >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<unsigned>((m * 0x0101010101010101ull) >> 56);
+#endif
+}
+
+// The set bits of m in columns from to to (0 to 127; none when from > to).
+inline unsigned count_between(const Mask& m, int from, int to) {
+  if (from > to) return 0;
+  auto window = [](int a, int b) {  // columns a to b of one word, 0 <= a <= b <= 63
+    return (~std::uint64_t{0} << a) & (~std::uint64_t{0} >> (63 - b));
+  };
+  unsigned count = 0;
+  if (from < 64) count += count_bits(m.low & window(from, to < 64 ? to : 63));
+  if (to >= 64) count += count_bits(m.high & window(from < 64 ? 0 : from - 64, to - 64));
+  return count;
+}
+
 // The run ends of a row in ascending order after a leading -1, so that run i
 // (from 1 to the count returned) covers columns ends[i - 1] + 1 to ends[i].
 // The last is column 127. Found from the mask with one bit operation each, so
