@@ -86,16 +86,16 @@ struct Mask {
 // and column 127.
 Mask run_ends(const std::uint8_t* row);
 
-// The highest set bit of m at or below column c (-1 to 127), or -1.
+// The highest set bit of m at or below column c (-1 to 127), or -1. Both
+// words are looked at, so no branch depends on which word c lies in.
 inline int highest_at_or_below(const Mask& m, int c) {
-  if (c >= 64) {
-    const std::uint64_t high = m.high & (~std::uint64_t{0} >> (127 - c));
-    if (high != 0) return 127 - std::countl_zero(high);
-    c = 63;
-  }
-  if (c < 0) return -1;
-  const std::uint64_t low = m.low & (~std::uint64_t{0} >> (63 - c));
-  return low != 0 ? 63 - std::countl_zero(low) : -1;
+  const unsigned up = static_cast<unsigned>(c + 1);  // columns 0 to c, 0 to 128 of them
+  const std::uint64_t low_keep = up >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << (up & 63)) - 1;
+  const std::uint64_t high_keep = up <= 64 ? 0 : ~std::uint64_t{0} >> ((128 - up) & 63);
+  const std::uint64_t high = m.high & high_keep, low = m.low & low_keep;
+  const int in_high = 127 - std::countl_zero(high);
+  const int in_low = 63 - std::countl_zero(low);  // -1 when low is 0
+  return high != 0 ? in_high : in_low;
 }
 
 // The lowest set bit of m at or above column c (0 to 127), or 128.
