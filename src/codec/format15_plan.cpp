@@ -76,7 +76,8 @@ Mask equal_columns(const std::uint8_t* R, const std::uint8_t* U) {
 
 // Counts per colour, at most 255 each, kept in one vector register where
 // there is one: adding a count is then one addition, with no store and load
-// of the counter between two runs of the same colour.
+// of the counter between two runs of the same colour. Adding kNoColour adds
+// nothing, so a count can be added or not without a branch.
 class ColourCounts {
  public:
 #if defined(__SSE2__)
@@ -86,7 +87,7 @@ class ColourCounts {
   }
 
  private:
-  static inline const __m128i kOne[16] = {
+  static inline const __m128i kOne[kNoColour + 1] = {
       _mm_setr_epi8(1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
       _mm_setr_epi8(0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
       _mm_setr_epi8(0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
@@ -102,14 +103,15 @@ class ColourCounts {
       _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0),
       _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0),
       _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0),
-      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1)};
+      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1),
+      _mm_setzero_si128()};
   __m128i counts_ = _mm_setzero_si128();
 #else
   void add(unsigned colour) { ++counts_[colour]; }
   void store(std::uint8_t (&out)[16]) const { std::memcpy(out, counts_, 16); }
 
  private:
-  std::uint8_t counts_[16] = {};
+  std::uint8_t counts_[kNoColour + 1] = {};
 #endif
 };
 
@@ -127,28 +129,45 @@ constexpr std::array<Step, kWidth + 1> make_fill_steps() {
 }
 constexpr std::array<Step, kWidth + 1> kFillSteps = make_fill_steps();
 
-// The runs of a fill-only row. long_runs counts the runs of at least two
-// pixels whose rightmost pixel differs from the pixel above.
-//
-// A run of one pixel costs 4 bits; only the longer runs, whose end is not
-// preceded by another end, have longer counts and need their length. In
-// dithering and noise those are few, so they are found from the mask.
-void cost_fill_row(const std::uint8_t* R, const std::uint8_t* U, const Mask& ends,
-                   const RunList& runs, RowCost& cost, std::uint32_t (&long_runs)[16]) {
-  ColourCounts colours;
-  for (unsigned i = 1; i <= runs.count; ++i) colours.add(R[runs.ends[i]]);
-  colours.store(cost.fill_colours);
+// The bits of a fill-only run by its length: the count code and 3 index bits.
+constexpr std::array<std::uint8_t, kWidth + 1> make_fill_run_bits() {
+  std::array<std::uint8_t, kWidth + 1> bits{};
+  for (unsigned n = 1; n <= kWidth; ++n)
+    bits[n] = static_cast<std::uint8_t>(kCountCodes[n].length + 3);
+  return bits;
+}
+constexpr std::array<std::uint8_t, kWidth + 1> kFillRunBits = make_fill_run_bits();
 
-  unsigned bits = 1 + 4 * runs.count;
-  const Mask longer = {ends.low & ~(ends.low << 1 | 1),
-                       ends.high & ~(ends.high << 1 | ends.low >> 63)};
+// Lists the runs of R and prices its fill-only row. long_runs counts the runs
+// of at least two pixels whose rightmost pixel differs from the pixel above.
+// One pass over the run ends, one bit operation each; nothing in it waits on
+// more than the run before.
+void plan_fill_row(const std::uint8_t* R, const Mask& ends, const Mask& equal, RunList& runs,
+                   RowCost& cost, ColourCounts& long_runs) {
+  ColourCounts colours;
+  unsigned count = 0;
+  unsigned bits = 1;
+  int previous = -1;
+  runs.ends[0] = -1;
   for (int half = 0; half < 2; ++half) {
-    for (std::uint64_t word = half == 0 ? longer.low : longer.high; word != 0; word &= word - 1) {
-      const int c = 64 * half + std::countr_zero(word);
-      bits += kCountCodes[c - highest_at_or_below(ends, c - 1)].length - 1;
-      if (U[c] != R[c]) ++long_runs[R[c]];
+    const std::uint64_t differ = ~(half == 0 ? equal.low : equal.high);
+    for (std::uint64_t word = half == 0 ? ends.low : ends.high; word != 0; word &= word - 1) {
+      const int bit = std::countr_zero(word);
+      const int c = 64 * half + bit;
+      const int length = c - previous;
+      previous = c;
+      runs.ends[++count] = static_cast<std::int8_t>(c);
+      bits += kFillRunBits[length];
+      const unsigned colour = R[c];
+      colours.add(colour);
+      // Arithmetic, not a branch: whether a run counts is as good as random.
+      const unsigned counts =
+          static_cast<unsigned>(length > 1) & static_cast<unsigned>(differ >> bit);
+      long_runs.add((colour & (0u - counts)) | (counts ^ 1) << 4);
     }
   }
+  runs.count = count;
+  colours.store(cost.fill_colours);
   cost.fill_bits = static_cast<std::uint16_t>(bits);
 }
 
@@ -305,11 +324,10 @@ void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* cost
     RowCost& cost = costs[y];
     std::memset(&cost, 0, sizeof cost);
     const Mask ends = run_ends(R);
-    RunList& runs = run_lists[y];
-    list_runs(ends, runs);
-
-    cost_fill_row(R, U, ends, runs, cost, long_runs);
     const Mask equal = equal_columns(R, U);
+    RunList& runs = run_lists[y];
+    ColourCounts row_long_runs;
+    plan_fill_row(R, ends, equal, runs, cost, row_long_runs);
     if (((equal.low & ends.low) | (equal.high & ends.high)) == 0) {
       // The same fills as the fill-only row, each with its command code.
       std::memcpy(cost.reference_colours, cost.fill_colours, sizeof cost.fill_colours);
@@ -322,7 +340,10 @@ void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* cost
       step_total += cost.step_count;
     }
     above_ends = ends;
+    std::uint8_t row_long[16];
+    row_long_runs.store(row_long);
     for (unsigned v = 0; v < 16; ++v) {
+      long_runs[v] += row_long[v];
       run_counts[v] += cost.fill_colours[v];
       fills[v] += cost.reference_colours[v];
     }
