@@ -227,7 +227,7 @@ unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const Mask& 
         k = -1;
       } else {
         const std::uint8_t w = R[j + 1];
-        if (F[j] == w || R[j] == w) {
+        if ((static_cast<int>(F[j] == w) | static_cast<int>(R[j] == w)) != 0) {
           --n;
           k = lowest_at_or_above(ends, j + 1);
         } else {
@@ -235,7 +235,7 @@ unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const Mask& 
         }
       }
     } else {
-      n = (F[k] == v || R[k] == v) ? 0 : 1;
+      n = static_cast<int>(F[k] != v) & static_cast<int>(R[k] != v);
     }
 
     if (n >= 1) {
