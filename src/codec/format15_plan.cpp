@@ -327,17 +327,31 @@ void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* cost
     const Mask equal = equal_columns(R, U);
     RunList& runs = run_lists[y];
     ColourCounts row_long_runs;
-    plan_fill_row(R, ends, equal, runs, cost, row_long_runs);
-    if (((equal.low & ends.low) | (equal.high & ends.high)) == 0) {
-      // The same fills as the fill-only row, each with its command code.
-      std::memcpy(cost.reference_colours, cost.fill_colours, sizeof cost.fill_colours);
-      cost.reference_bits = static_cast<std::uint16_t>(cost.fill_bits + 2 * runs.count);
-    } else {
-      std::memcpy(ref, U, kWidth);
+    if (y > 0 && (equal.low & equal.high) == ~std::uint64_t{0}) {
+      // The row above again, as often in flat areas: the same runs, none of
+      // them long runs that differ from above, and in reference mode one
+      // command that keeps them all.
+      const RowCost& above = costs[y - 1];
+      runs = run_lists[y - 1];
+      std::memcpy(cost.fill_colours, above.fill_colours, sizeof cost.fill_colours);
+      cost.fill_bits = above.fill_bits;
       cost.first_step = step_total;
-      cost.step_count = static_cast<std::uint8_t>(
-          plan_reference_row(R, ref, ends, above_ends, equal, cost, steps + step_total));
-      step_total += cost.step_count;
+      cost.step_count = 1;
+      steps[step_total++] = make_step(runs.count, KeepRuns, kNoColour);
+      cost.reference_bits = static_cast<std::uint16_t>(1 + kCountCodes[runs.count].length + 2);
+    } else {
+      plan_fill_row(R, ends, equal, runs, cost, row_long_runs);
+      if (((equal.low & ends.low) | (equal.high & ends.high)) == 0) {
+        // The same fills as the fill-only row, each with its command code.
+        std::memcpy(cost.reference_colours, cost.fill_colours, sizeof cost.fill_colours);
+        cost.reference_bits = static_cast<std::uint16_t>(cost.fill_bits + 2 * runs.count);
+      } else {
+        std::memcpy(ref, U, kWidth);
+        cost.first_step = step_total;
+        cost.step_count = static_cast<std::uint8_t>(
+            plan_reference_row(R, ref, ends, above_ends, equal, cost, steps + step_total));
+        step_total += cost.step_count;
+      }
     }
     above_ends = ends;
     std::uint8_t row_long[16];
