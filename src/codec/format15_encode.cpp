@@ -189,11 +189,22 @@ std::uint32_t encode_picture(const std::uint8_t* picture, const RowCost* costs,
       }
     } else {
       stream.put(1, 1);
-      for (const Step* step = steps + cost.first_step;
-           step != steps + cost.first_step + cost.step_count; ++step) {
-        const unsigned length = step_length(*step);
-        const Code colour = codes.of[step_colour(*step)];
-        stream.put(step_bits(*step) | colour.bits << length, length + colour.length);
+      // Two steps at a time, at most 2 * 24 bits.
+      auto step_code = [&](Step step) {
+        const unsigned length = step_length(step);
+        const Code colour = codes.of[step_colour(step)];
+        return Code{step_bits(step) | colour.bits << length, length + colour.length};
+      };
+      const Step* step = steps + cost.first_step;
+      const Step* const end = step + cost.step_count;
+      for (; end - step >= 2; step += 2) {
+        const Code right = step_code(step[0]), left = step_code(step[1]);
+        stream.put(right.bits | std::uint64_t{left.bits} << right.length,
+                   right.length + left.length);
+      }
+      if (step != end) {
+        const Code last = step_code(*step);
+        stream.put(last.bits, last.length);
       }
     }
   }
