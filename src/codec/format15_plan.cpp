@@ -150,7 +150,6 @@ void plan_fill_row(const std::uint8_t* R, const Mask& ends, const Mask& equal, R
   int previous = -1;
   runs.ends[0] = -1;
   for (int half = 0; half < 2; ++half) {
-    const std::uint64_t differ = ~(half == 0 ? equal.low : equal.high);
     for (std::uint64_t word = half == 0 ? ends.low : ends.high; word != 0; word &= word - 1) {
       const int bit = std::countr_zero(word);
       const int c = 64 * half + bit;
@@ -158,12 +157,16 @@ void plan_fill_row(const std::uint8_t* R, const Mask& ends, const Mask& equal, R
       previous = c;
       runs.ends[++count] = static_cast<std::int8_t>(c);
       bits += kFillRunBits[length];
-      const unsigned colour = R[c];
-      colours.add(colour);
-      // Arithmetic, not a branch: whether a run counts is as good as random.
-      const unsigned counts =
-          static_cast<unsigned>(length > 1) & static_cast<unsigned>(differ >> bit);
-      long_runs.add((colour & (0u - counts)) | (counts ^ 1) << 4);
+      colours.add(R[c]);
+    }
+  }
+  // Runs of two pixels or more end where the column before is no run end.
+  const Mask longer = {ends.low & ~(ends.low << 1 | 1),
+                       ends.high & ~(ends.high << 1 | ends.low >> 63)};
+  for (int half = 0; half < 2; ++half) {
+    const std::uint64_t counted = half == 0 ? longer.low & ~equal.low : longer.high & ~equal.high;
+    for (std::uint64_t word = counted; word != 0; word &= word - 1) {
+      long_runs.add(R[64 * half + std::countr_zero(word)]);
     }
   }
   runs.count = count;
