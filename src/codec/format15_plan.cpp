@@ -191,8 +191,9 @@ void set(Mask& m, int x, bool on) {
 // the new cursor, and what follows reads F only at and left of the cursor:
 // equal is kept exact there with one bit per change, and the run ends of F
 // left of the cursor stay those of the row above.
-unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const Mask& ends,
-                            const Mask& above_ends, Mask equal, RowCost& cost, Step* steps) {
+unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const RunList& runs,
+                            const Mask& ends, const Mask& above_ends, Mask equal, RowCost& cost,
+                            Step* steps) {
   unsigned count = 0;
   unsigned bits = 1;
   ColourCounts colours;
@@ -200,11 +201,17 @@ unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const Mask& 
     steps[count++] = make_step(static_cast<unsigned>(n), command, kNoColour);
     bits += kCountCodes[n].length + 2;
   };
-  int c = kWidth - 1;  // always a run end of R
+  // The cursor is always a run end of R, ends[i] of the run list: keeping n
+  // runs moves it n run ends left, every other command one. An extension
+  // takes its end from the list; the fills find theirs from the mask, which
+  // does not wait on a load.
+  unsigned i = runs.count;
+  int c = kWidth - 1;
   while (c >= 0) {
     const std::uint8_t v = R[c];
     if (!has(equal, c)) {
       const int s = highest_at_or_below(ends, c - 1);
+      --i;
       const Step step = kFillSteps[c - s];
       steps[count++] = step | static_cast<Step>(v) << 22;
       bits += step_length(step) + 3;
@@ -243,11 +250,12 @@ unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const Mask& 
 
     if (n >= 1) {
       add(n, KeepRuns);
+      i -= static_cast<unsigned>(n);
       c = k;
     } else if (R[k] == v) {
       // The run goes on further left in this row than in the row above.
       const std::uint8_t covered = F[k];
-      const int e = highest_at_or_below(ends, k - 1);
+      const int e = runs.ends[--i];
       if (e >= 0) {
         F[e] = covered;
         set(equal, e, R[e] == covered);
@@ -260,6 +268,7 @@ unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const Mask& 
       F[k] = e >= 0 ? F[e] : 0;
       set(equal, k, R[k] == F[k]);
       add(k - e, CutRun);
+      --i;
       c = k;
     }
   }
@@ -352,7 +361,7 @@ void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* cost
         std::memcpy(ref, U, kWidth);
         cost.first_step = step_total;
         cost.step_count = static_cast<std::uint8_t>(
-            plan_reference_row(R, ref, ends, above_ends, equal, cost, steps + step_total));
+            plan_reference_row(R, ref, runs, ends, above_ends, equal, cost, steps + step_total));
         step_total += cost.step_count;
       }
     }
