@@ -1,18 +1,20 @@
 // Planning of the format 15 encoder (see format15_plan.h).
 //
-// Why it is fast on dithering and noise, where nearly every pixel is a run:
+// Why it is fast:
 // - The run ends of a row come from a mask built with a few vector compares,
-//   and are listed once (one bit operation each, no step waiting on the one
-//   before); the list is kept for the writer.
-// - A fill-only row's bits need a run's length only when it is longer than
-//   one pixel; those runs are found from the mask. Counts per colour are
-//   added up in a vector register, so runs of the same colour do not wait on
-//   each other's stores.
+//   and are listed, priced and counted in one pass (one bit operation each,
+//   no step waiting on the one before); the list is kept for the writer.
+//   Counts per colour are added up in a vector register, so runs of the same
+//   colour do not wait on each other's stores.
 // - A row whose every run ends on a pixel that differs from the pixel above
 //   makes the same fills in both modes: its reference-mode row costs 2 bits
-//   more per run, can never win, and is neither walked nor stored. Other rows
-//   walk the reference-mode commands once, against a copy of the row above,
-//   counting as they go; the cursor moves along the run list.
+//   more per run, can never win, and is neither walked nor stored. A row
+//   equal to the row above is one keep command and the runs of that row.
+// - Other rows walk the reference-mode commands once, against a copy of the
+//   row above, counting as they go. Each command is found with a few
+//   operations on run-end and equal-column masks, however many pixels it
+//   passes: sprites over long runs of the row above cut them one short run
+//   at a time.
 // - The table by simulation falls back to its second counts only when fewer
 //   than seven colours are ever filled, so those counts are taken only then,
 //   as every pixel less the pixels the simulated walk skips.
@@ -20,6 +22,8 @@
 
 #include <bit>
 #include <cstring>
+
+#include "codec/format15_counts.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -73,47 +77,6 @@ Mask equal_columns(const std::uint8_t* R, const std::uint8_t* U) {
 #endif
   return Mask{words[0], words[1]};
 }
-
-// Counts per colour, at most 255 each, kept in one vector register where
-// there is one: adding a count is then one addition, with no store and load
-// of the counter between two runs of the same colour. Adding kNoColour adds
-// nothing, so a count can be added or not without a branch.
-class ColourCounts {
- public:
-#if defined(__SSE2__)
-  void add(unsigned colour) { counts_ = _mm_add_epi8(counts_, kOne[colour]); }
-  void store(std::uint8_t (&out)[16]) const {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), counts_);
-  }
-
- private:
-  static inline const __m128i kOne[kNoColour + 1] = {
-      _mm_setr_epi8(1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
-      _mm_setr_epi8(0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
-      _mm_setr_epi8(0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
-      _mm_setr_epi8(0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
-      _mm_setr_epi8(0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
-      _mm_setr_epi8(0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
-      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0),
-      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0),
-      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0),
-      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0),
-      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0),
-      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0),
-      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0),
-      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0),
-      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0),
-      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1),
-      _mm_setzero_si128()};
-  __m128i counts_ = _mm_setzero_si128();
-#else
-  void add(unsigned colour) { ++counts_[colour]; }
-  void store(std::uint8_t (&out)[16]) const { std::memcpy(out, counts_, 16); }
-
- private:
-  std::uint8_t counts_[kNoColour + 1] = {};
-#endif
-};
 
 constexpr Step make_step(unsigned count, unsigned command, unsigned colour) {
   const Code code = kCountCodes[count];
