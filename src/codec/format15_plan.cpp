@@ -104,7 +104,10 @@ constexpr std::array<std::uint8_t, kWidth + 1> kFillRunBits = make_fill_run_bits
 // Lists the runs of R and prices its fill-only row. long_runs counts the runs
 // of at least two pixels whose rightmost pixel differs from the pixel above.
 // One pass over the run ends, one bit operation each; nothing in it waits on
-// more than the run before.
+// more than the run before. In rows of many short runs (kShortRuns) the pass
+// only lists and counts them: every run costs 4 bits, and the few longer runs
+// add the rest of their count codes, their lengths found from the mask.
+template <bool kShortRuns>
 void plan_fill_row(const std::uint8_t* R, const Mask& ends, const Mask& equal, RunList& runs,
                    RowCost& cost, ColourCounts& long_runs) {
   ColourCounts colours;
@@ -114,18 +117,27 @@ void plan_fill_row(const std::uint8_t* R, const Mask& ends, const Mask& equal, R
   runs.ends[0] = -1;
   for (int half = 0; half < 2; ++half) {
     for (std::uint64_t word = half == 0 ? ends.low : ends.high; word != 0; word &= word - 1) {
-      const int bit = std::countr_zero(word);
-      const int c = 64 * half + bit;
-      const int length = c - previous;
-      previous = c;
+      const int c = 64 * half + std::countr_zero(word);
       runs.ends[++count] = static_cast<std::int8_t>(c);
-      bits += kFillRunBits[length];
       colours.add(R[c]);
+      if constexpr (!kShortRuns) {
+        bits += kFillRunBits[c - previous];
+        previous = c;
+      }
     }
   }
   // Runs of two pixels or more end where the column before is no run end.
   const Mask longer = {ends.low & ~(ends.low << 1 | 1),
                        ends.high & ~(ends.high << 1 | ends.low >> 63)};
+  if constexpr (kShortRuns) {
+    bits += 4 * count;
+    for (int half = 0; half < 2; ++half) {
+      for (std::uint64_t word = half == 0 ? longer.low : longer.high; word != 0; word &= word - 1) {
+        const int c = 64 * half + std::countr_zero(word);
+        bits += kCountCodes[c - highest_at_or_below(ends, c - 1)].length - 1;
+      }
+    }
+  }
   for (int half = 0; half < 2; ++half) {
     const std::uint64_t counted = half == 0 ? longer.low & ~equal.low : longer.high & ~equal.high;
     for (std::uint64_t word = counted; word != 0; word &= word - 1) {
@@ -154,6 +166,7 @@ void set(Mask& m, int x, bool on) {
 // the new cursor, and what follows reads F only at and left of the cursor:
 // equal is kept exact there with one bit per change, and the run ends of F
 // left of the cursor stay those of the row above.
+template <bool kFillsFromList>
 unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const RunList& runs,
                             const Mask& ends, const Mask& above_ends, Mask equal, RowCost& cost,
                             Step* steps) {
@@ -173,7 +186,7 @@ unsigned plan_reference_row(const std::uint8_t* R, std::uint8_t* F, const RunLis
   while (c >= 0) {
     const std::uint8_t v = R[c];
     if (!has(equal, c)) {
-      const int s = highest_at_or_below(ends, c - 1);
+      const int s = kFillsFromList ? runs.ends[i - 1] : highest_at_or_below(ends, c - 1);
       --i;
       const Step step = kFillSteps[c - s];
       steps[count++] = step | static_cast<Step>(v) << 22;
@@ -315,7 +328,12 @@ void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* cost
       steps[step_total++] = make_step(runs.count, KeepRuns, kNoColour);
       cost.reference_bits = static_cast<std::uint16_t>(1 + kCountCodes[runs.count].length + 2);
     } else {
-      plan_fill_row(R, ends, equal, runs, cost, row_long_runs);
+      const bool short_runs = count_bits(ends.low) + count_bits(ends.high) > kWidth / 2;
+      if (short_runs) {
+        plan_fill_row<true>(R, ends, equal, runs, cost, row_long_runs);
+      } else {
+        plan_fill_row<false>(R, ends, equal, runs, cost, row_long_runs);
+      }
       if (((equal.low & ends.low) | (equal.high & ends.high)) == 0) {
         // The same fills as the fill-only row, each with its command code.
         std::memcpy(cost.reference_colours, cost.fill_colours, sizeof cost.fill_colours);
@@ -323,8 +341,13 @@ void plan_picture(const std::uint8_t* picture, std::uint32_t rows, RowCost* cost
       } else {
         std::memcpy(ref, U, kWidth);
         cost.first_step = step_total;
+        // In rows of many short runs most commands are fills, which then
+        // take their run ends from the list.
         cost.step_count = static_cast<std::uint8_t>(
-            plan_reference_row(R, ref, runs, ends, above_ends, equal, cost, steps + step_total));
+            short_runs ? plan_reference_row<true>(R, ref, runs, ends, above_ends, equal, cost,
+                                                  steps + step_total)
+                       : plan_reference_row<false>(R, ref, runs, ends, above_ends, equal, cost,
+                                                   steps + step_total));
         step_total += cost.step_count;
       }
     }
