@@ -34,6 +34,10 @@
 #include "common/types.h"
 #include "pixel/planar.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tilvex {
 namespace {
 
@@ -87,7 +91,7 @@ class StreamWriter {
 // and nothing for the commands that carry no colour.
 struct ColourCodes {
   Code of[kNoColour + 1];
-  std::uint8_t outside[16];  // 1 for a colour that is not in the table
+  std::uint8_t outside[16];  // 0xFF for a colour that is not in the table, else 0
 };
 
 ColourCodes make_colour_codes(const ColourTable& table) {
@@ -106,16 +110,25 @@ ColourCodes make_colour_codes(const ColourTable& table) {
       code.length += 4;
     }
     codes.of[colour] = code;
-    codes.outside[colour] = index == 7;
+    codes.outside[colour] = index == 7 ? 0xFF : 0;
   }
   return codes;
 }
 
 // The 4 more bits of the fills whose colour is not in the table.
 unsigned outside_bits(const std::uint8_t (&fills)[16], const ColourCodes& codes) {
+#if defined(__SSE2__)
+  const __m128i outside =
+      _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(fills)),
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes.outside)));
+  // Two sums of eight bytes each, in bits 0-15 and 64-79.
+  const __m128i sums = _mm_sad_epu8(outside, _mm_setzero_si128());
+  return 4 * static_cast<unsigned>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
+#else
   unsigned count = 0;
-  for (unsigned v = 0; v < 16; ++v) count += fills[v] * codes.outside[v];
+  for (unsigned v = 0; v < 16; ++v) count += fills[v] & codes.outside[v];
   return 4 * count;
+#endif
 }
 
 // The bits of a row under a table; fill_only tells which trial is written.
@@ -176,11 +189,22 @@ std::uint32_t encode_picture(const std::uint8_t* picture, const RowCost* costs,
       }
     } else {
       stream.put(1, 1);
-      for (const Step* step = steps + cost.first_step;
-           step != steps + cost.first_step + cost.step_count; ++step) {
-        const unsigned length = step_length(*step);
-        const Code colour = codes.of[step_colour(*step)];
-        stream.put(step_bits(*step) | colour.bits << length, length + colour.length);
+      // Two steps at a time, at most 2 * 24 bits.
+      auto step_code = [&](Step step) {
+        const unsigned length = step_length(step);
+        const Code colour = codes.of[step_colour(step)];
+        return Code{step_bits(step) | colour.bits << length, length + colour.length};
+      };
+      const Step* step = steps + cost.first_step;
+      const Step* const end = step + cost.step_count;
+      for (; end - step >= 2; step += 2) {
+        const Code right = step_code(step[0]), left = step_code(step[1]);
+        stream.put(right.bits | std::uint64_t{left.bits} << right.length,
+                   right.length + left.length);
+      }
+      if (step != end) {
+        const Code last = step_code(*step);
+        stream.put(last.bits, last.length);
       }
     }
   }

@@ -86,16 +86,52 @@ struct Mask {
 // and column 127.
 Mask run_ends(const std::uint8_t* row);
 
-// The highest set bit of m at or below column c (-1 to 127), or -1.
+// The highest set bit of m at or below column c (-1 to 127), or -1. Both
+// words are looked at, so no branch depends on which word c lies in.
 inline int highest_at_or_below(const Mask& m, int c) {
-  if (c >= 64) {
-    const std::uint64_t high = m.high & (~std::uint64_t{0} >> (127 - c));
-    if (high != 0) return 127 - std::countl_zero(high);
-    c = 63;
+  const unsigned up = static_cast<unsigned>(c + 1);  // columns 0 to c, 0 to 128 of them
+  const std::uint64_t low_keep = up >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << (up & 63)) - 1;
+  const std::uint64_t high_keep = up <= 64 ? 0 : ~std::uint64_t{0} >> ((128 - up) & 63);
+  const std::uint64_t high = m.high & high_keep, low = m.low & low_keep;
+  const int in_high = 127 - std::countl_zero(high);
+  const int in_low = 63 - std::countl_zero(low);  // -1 when low is 0
+  return high != 0 ? in_high : in_low;
+}
+
+// The lowest set bit of m at or above column c (0 to 127), or 128.
+inline int lowest_at_or_above(const Mask& m, int c) {
+  if (c < 64) {
+    const std::uint64_t low = m.low & (~std::uint64_t{0} << c);
+    if (low != 0) return std::countr_zero(low);
+    c = 64;
   }
-  if (c < 0) return -1;
-  const std::uint64_t low = m.low & (~std::uint64_t{0} >> (63 - c));
-  return low != 0 ? 63 - std::countl_zero(low) : -1;
+  const std::uint64_t high = m.high & (~std::uint64_t{0} << (c - 64));
+  return high != 0 ? 64 + std::countr_zero(high) : kWidth;
+}
+
+// The number of set bits. Where the target has no instruction for it,
+// std::popcount is a library call, slower than these few operations.
+inline unsigned count_bits(std::uint64_t m) {
+#if defined(__POPCNT__)
+  return static_cast<unsigned>(std::popcount(m));
+#else
+  m -= (m >> 1) & 0x5555555555555555ull;
+  m = (m & 0x3333333333333333ull) + ((m >> 2) & 0x3333333333333333ull);
+  m = (m + (m >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<unsigned>((m * 0x0101010101010101ull) >> 56);
+#endif
+}
+
+// The set bits of m in columns from to to (0 to 127; none when from > to).
+inline unsigned count_between(const Mask& m, int from, int to) {
+  if (from > to) return 0;
+  auto window = [](int a, int b) {  // columns a to b of one word, 0 <= a <= b <= 63
+    return (~std::uint64_t{0} << a) & (~std::uint64_t{0} >> (63 - b));
+  };
+  unsigned count = 0;
+  if (from < 64) count += count_bits(m.low & window(from, to < 64 ? to : 63));
+  if (to >= 64) count += count_bits(m.high & window(from < 64 ? 0 : from - 64, to - 64));
+  return count;
 }
 
 // The run ends of a row in ascending order after a leading -1, so that run i
