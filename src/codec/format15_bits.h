@@ -8,6 +8,20 @@
 
 namespace tilvex::format15_detail {
 
+// The number of set bits, which both directions count in run-end masks.
+// Where the target has no instruction for it, std::popcount is a library
+// call, slower than these few operations.
+inline unsigned count_bits(std::uint64_t m) {
+#if defined(__POPCNT__)
+  return static_cast<unsigned>(std::popcount(m));
+#else
+  m -= (m >> 1) & 0x5555555555555555ull;
+  m = (m & 0x3333333333333333ull) + ((m >> 2) & 0x3333333333333333ull);
+  m = (m + (m >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<unsigned>((m * 0x0101010101010101ull) >> 56);
+#endif
+}
+
 // A 64-bit window whose bit 0 is the next stream bit. A refill loads eight
 // bytes at once and keeps the whole bytes among them; the bits of a byte that
 // only partly fits are loaded again, unchanged, by the next refill, so the

@@ -15,6 +15,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "codec/format15_bits.h"
+
 namespace tilvex::format15_detail {
 
 inline constexpr int kWidth = 128;
@@ -107,19 +109,6 @@ inline int lowest_at_or_above(const Mask& m, int c) {
   }
   const std::uint64_t high = m.high & (~std::uint64_t{0} << (c - 64));
   return high != 0 ? 64 + std::countr_zero(high) : kWidth;
-}
-
-// The number of set bits. Where the target has no instruction for it,
-// std::popcount is a library call, slower than these few operations.
-inline unsigned count_bits(std::uint64_t m) {
-#if defined(__POPCNT__)
-  return static_cast<unsigned>(std::popcount(m));
-#else
-  m -= (m >> 1) & 0x5555555555555555ull;
-  m = (m & 0x3333333333333333ull) + ((m >> 2) & 0x3333333333333333ull);
-  m = (m + (m >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-  return static_cast<unsigned>((m * 0x0101010101010101ull) >> 56);
-#endif
 }
 
 // The set bits of m in columns from to to (0 to 127; none when from > to).

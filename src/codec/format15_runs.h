@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "codec/format15_bits.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -79,19 +81,6 @@ class RunStarts {
 
  private:
   static constexpr int kRowWidth = 128;
-
-  // The number of set bits. Where the target has no instruction for it,
-  // std::popcount is a library call, slower than these few operations.
-  static unsigned count_bits(std::uint64_t m) {
-#if defined(__POPCNT__)
-    return static_cast<unsigned>(std::popcount(m));
-#else
-    m -= (m >> 1) & 0x5555555555555555ull;
-    m = (m & 0x3333333333333333ull) + ((m >> 2) & 0x3333333333333333ull);
-    m = (m + (m >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-    return static_cast<unsigned>((m * 0x0101010101010101ull) >> 56);
-#endif
-  }
 
   // The position of the n-th highest set bit of m (n from 1 to popcount(m)).
   static int nth_highest(std::uint64_t m, unsigned n) {
