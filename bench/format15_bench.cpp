@@ -12,8 +12,7 @@
 #include <vector>
 
 #include "codec/format15.h"
-#include "demo/demo_cartridge.h"
-#include "transfer/catalogue.h"
+#include "demo_structures.h"
 
 namespace {
 
@@ -100,24 +99,19 @@ BENCHMARK(BM_Format15Encode)
 // Every format 15 structure of the demo cartridge (seed 1), encoded as
 // insertion encodes it: its plain size decides the tile rows.
 void BM_Format15EncodeDemo(benchmark::State& state) {
-  std::vector<Bytes> structures;
-  std::int64_t total = 0;
-  for (std::uint32_t index = 0; index < tilvex::kStructureCount; ++index) {
-    if (tilvex::structure_kinds[index] != tilvex::KindFormat15) continue;
-    structures.push_back(tilvex::demo_structure(index, 1));
-    total += static_cast<std::int64_t>(structures.back().size());
-  }
+  const tilvex::bench::DemoStructures demo =
+      tilvex::bench::demo_structures_of(tilvex::KindFormat15);
   Bytes stream(0x10000);
   for (auto _ : state) {
-    for (const Bytes& plain : structures) {
+    for (const Bytes& plain : demo.plain) {
       const auto size = static_cast<std::uint32_t>(plain.size());
       benchmark::DoNotOptimize(
           tilvex::format15_encode(plain.data(), size, stream.data(), 0x10000, size >> 9).produced);
     }
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * total);
-  state.SetLabel(std::to_string(structures.size()) + " structures");
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * demo.bytes);
+  state.SetLabel(std::to_string(demo.plain.size()) + " structures");
 }
 BENCHMARK(BM_Format15EncodeDemo);
 

@@ -9,8 +9,7 @@
 
 #include "../tests/sample_data.h"
 #include "codec/format1.h"
-#include "demo/demo_cartridge.h"
-#include "transfer/catalogue.h"
+#include "demo_structures.h"
 
 namespace {
 
@@ -132,22 +131,16 @@ void BM_Format1Decode(benchmark::State& state, const std::string& kind) {
 
 // Every format 1 structure of the demo cartridge, as insertion encodes them.
 void BM_Format1EncodeDemo(benchmark::State& state) {
-  std::vector<Bytes> structures;
-  std::int64_t total = 0;
-  for (std::uint32_t index = 0; index < tilvex::kStructureCount; ++index) {
-    if (tilvex::structure_kinds[index] != tilvex::KindFormat1) continue;
-    structures.push_back(tilvex::demo_structure(index, 1));
-    total += static_cast<std::int64_t>(structures.back().size());
-  }
+  const tilvex::bench::DemoStructures demo = tilvex::bench::demo_structures_of(tilvex::KindFormat1);
   Bytes out(kLimit);
   for (auto _ : state) {
-    for (const Bytes& plain : structures) {
+    for (const Bytes& plain : demo.plain) {
       const auto size = static_cast<std::uint32_t>(plain.size());
       benchmark::DoNotOptimize(tilvex::format1_encode(plain.data(), size, out.data(), kLimit));
     }
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * total);
-  state.SetLabel(std::to_string(structures.size()) + " structures");
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * demo.bytes);
+  state.SetLabel(std::to_string(demo.plain.size()) + " structures");
 }
 BENCHMARK(BM_Format1EncodeDemo);
 
