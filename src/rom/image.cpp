@@ -20,7 +20,6 @@
 // other operations work on the one process-wide store.
 #include "rom/image.h"
 
-#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <string>
