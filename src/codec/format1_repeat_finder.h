@@ -17,9 +17,9 @@
 //   (format1_hot_chains.h).
 // * Runs. When p starts a run that a byte fill or word fill covers, a winning
 //   repeat must copy a run of the same byte (or pair) that is at least as long
-//   and followed by the same bytes. So the search walks the maximal runs
-//   bucketed by their last byte(s) and the bytes after them, rather than the
-//   thousands of positions inside long runs (format1_runs.h).
+//   and followed by the same bytes. So the search walks the level 0 chain of
+//   the 4 bytes around the end of p's run, which lists the ends of such runs,
+//   rather than the thousands of positions inside long runs.
 // * A walk visits candidates in increasing position order and keeps the first
 //   of the longest, so ties go to the earliest position; it stops when a
 //   repeat reaches the reach. Whenever a candidate improves the best length
@@ -42,9 +42,8 @@
 #include <cstring>
 #include <type_traits>
 
-#include "codec/format1_buckets.h"
+#include "codec/format1_bytes.h"
 #include "codec/format1_hot_chains.h"
-#include "codec/format1_runs.h"
 
 namespace tilvex::format1_detail {
 
@@ -81,9 +80,9 @@ class RepeatFinder {
   static std::size_t memory_needed(std::uint32_t size) {
     if (size < kMinRepeat + 1) return 0;  // no position has an earlier repeat
     // Per level a head table and a link per position, each of the 2 * kLevels
-    // parts rounded up to 4 bytes; the runs; the copies of hot chains.
+    // parts rounded up to 4 bytes; the copies of hot chains.
     return (kLevels + (1u << kLevel0Spread) - 1) * head_bytes(size) + kLevels * link_bytes(size) +
-           3 * 2 * kLevels + RunIndex::memory_needed(size) + HotChains::memory_needed(size);
+           3 * 2 * kLevels + HotChains::memory_needed(size);
   }
 
   // Lays the chains out in memory (memory_needed bytes, aligned for 64-bit
@@ -103,8 +102,7 @@ class RepeatFinder {
       take(chains_[k].head, std::size_t{1} << (bits_ + (k == 0 ? kLevel0Spread : 0)));
       take(chains_[k].next, size);
     }
-    runs_.lay_out(memory, size);
-    hot_.lay_out(memory + RunIndex::memory_needed(size), size);
+    hot_.lay_out(memory, size);
   }
 
   // The longest repeat of p of at least need bytes among the earlier
@@ -130,7 +128,7 @@ class RepeatFinder {
         if (walk.done) return walk.found;
       } else if (k == 0) {
         // Most level 0 chains hold one earlier position or none.
-        if (chains_[0].next[c] >= p || !walk_level0(walk, c)) return walk.found;
+        if (chains_[0].next[c] >= p || !walk_level0(walk, c, 0, 1, c)) return walk.found;
       }
     }
     // c is on the chain of walk.level and has been considered.
@@ -166,51 +164,41 @@ class RepeatFinder {
 
   // The run part of a search where p starts a run of one byte or of a pair of
   // bytes that is exactly fill.length long (need <= reach ensures it ends
-  // before the reach). A repeat long enough to win copies it from a run of
-  // the same pattern that is at least as long and is followed by the same
-  // bytes. Returns true when the walk goes on from c in a level's chain. Kept
-  // out of line, so that find, which runs at nearly every position, inlines.
+  // before the reach). A repeat long enough to win copies the run and the
+  // bytes after it, so it also copies the 4 bytes that begin `back` bytes
+  // before the run's end (2 for a byte, 3 for a pair) and reach past it. The
+  // level 0 chain of those 4 bytes lists the ends of the runs like p's,
+  // rather than the thousands of positions inside long runs; each entry
+  // stands for the position fill.length - back bytes before it. Returns true
+  // when the walk goes on from c in a level's chain.
   [[gnu::noinline]] bool walk_runs(Walk& walk, const Fill& fill, std::uint32_t& c) {
-    const std::uint32_t kind = fill.kind == kByteFill ? 0 : 1;
-    const Buckets<std::uint32_t>& runs = runs_.runs(source_, size_, kind);
-    const std::uint8_t* const s = source_;
-    const std::uint32_t p = walk.p;
-    const std::uint32_t length = fill.length;
-    const std::uint32_t b = runs_.bucket(s, kind, p + length);
-    const std::uint32_t end = runs.first[b + 1];
-    std::uint32_t i = runs.first[b];
-    std::uint32_t counted = i;  // entries before it are in walked_
+    if (!built_[0]) build_level(0);
+    const std::uint32_t back = fill.kind == kByteFill ? 2 : 3;
+    const std::uint32_t d = fill.length - back;
+    const std::uint32_t head = chains_[0].head[level0_bucket(walk.p + d)];
     walk.shared = walk.best + 1;
-    for (; i < end; ++i) {
-      const std::uint32_t run = runs.entries[i];  // its end, and its length above
-      if ((run >> 16) < length) continue;
-      c = (run & 0xFFFF) - length;
-      if (c >= p) break;
-      // Unless the bucket is shared with another key, c starts the same
-      // `length` bytes as p; the comparison can begin after them.
-      if (s[c] != s[p] || s[c + 1] != s[p + 1] || !agrees_at(s + c, s + p, walk.best)) continue;
-      walked_ += i + 1 - counted;
-      counted = i + 1;
-      if (consider(walk, c, length)) return !walk.done;
-    }
-    walked_ += i - counted;
-    return false;
+    if (head >= walk.p + d) return false;
+    return walk_level0(walk, head, d, 0, c);
   }
 
-  // The rest of a level 0 search after c, the head of p's chain, which has
-  // been considered: on the chain itself, or on its copy once it has been
-  // copied (format1_hot_chains.h). Returns true when the walk goes on from c
-  // in a wider level's chain. Kept out of line for the same reason as
-  // walk_runs.
-  [[gnu::noinline]] bool walk_level0(Walk& walk, std::uint32_t& c) {
-    const std::uint32_t head = c;
+  // Walks the level 0 chain whose first entry is head, each entry q standing
+  // for the candidate q - d: p's own chain (d = 0), or that of the point d
+  // bytes after p (walk_runs). Entries below d stand for no position, and
+  // entries from p + d on for none before p. The first `considered` entries
+  // (0 or 1) have been considered already. The walk goes on the chain
+  // itself, or on its copy once walks have gone far on it twice
+  // (format1_hot_chains.h). Returns true when the walk goes on from c in a
+  // wider level's chain. Kept out of line, so that find, which runs at nearly
+  // every position, inlines.
+  [[gnu::noinline]] bool walk_level0(Walk& walk, std::uint32_t head, std::uint32_t d,
+                                     std::uint32_t considered, std::uint32_t& c) {
+    const std::uint32_t end = walk.p + d;
     std::uint32_t at = hot_.find(head);
     if (at == HotChains::kNotCopied) {
       const std::uint16_t* const next = chains_[0].next;
-      for (std::uint32_t steps = 1;; ++steps) {
-        c = next[c];
-        if (c >= walk.p) return false;
-        ++walked_;
+      std::uint32_t q = considered == 0 ? head : next[head];
+      for (std::uint32_t steps = considered;; ++steps) {
+        if (q >= end) return false;
         if (steps == HotChains::kSteps) {
           at = hot_.walked_far(next, head);
           if (at != HotChains::kNotCopied) {
@@ -218,34 +206,44 @@ class RepeatFinder {
             break;
           }
         }
-        if (consider(walk, c)) return !walk.done;
+        if (q >= d) {
+          ++walked_;
+          c = q - d;
+          if (consider(walk, c)) return !walk.done;
+        }
+        q = next[q];
       }
     } else {
-      ++at;
+      at += considered;
     }
     // The entries of the copy from `at` on have not been considered yet.
     const std::uint16_t* const entries = hot_.pool();
+    while (entries[at] < d) ++at;  // the end mark is above every d
     const std::uint8_t* const s = source_;
-    const std::uint8_t* const q = s + walk.p;
-    const std::uint32_t p = walk.p;
+    const std::uint8_t* const t = s + walk.p;
     for (std::uint32_t i = at;;) {
       // Passes over the entries that disagree with p where a longer repeat
       // would have to agree (agrees_at) in one tight loop; the end mark
-      // stops it.
+      // stops it. The bytes of entry q ending at offset best of its
+      // candidate begin at q + from; the sum wraps to the right place, as
+      // q >= d.
       const std::uint32_t best = walk.best;
       if (best >= 7) {
-        const std::uint64_t want = load64(q + best - 7);
-        while (entries[i] < p && load64(s + entries[i] + best - 7) != want) ++i;
+        const std::uint32_t from = best - 7 - d;
+        const std::uint64_t want = load64(t + best - 7);
+        while (entries[i] < end && load64(s + (entries[i] + from)) != want) ++i;
       } else {
-        const std::uint32_t want = load32(q + best - 3);
-        while (entries[i] < p && load32(s + entries[i] + best - 3) != want) ++i;
+        const std::uint32_t from = best - 3 - d;
+        const std::uint32_t want = load32(t + best - 3);
+        while (entries[i] < end && load32(s + (entries[i] + from)) != want) ++i;
       }
-      c = entries[i];
-      if (c >= p) {
+      const std::uint32_t q = entries[i];
+      if (q >= end) {
         walked_ += i - at;
         return false;
       }
       ++i;
+      c = q - d;
       if (measure(walk, c, 0)) {
         walked_ += i - at;
         return !walk.done;
@@ -381,7 +379,6 @@ class RepeatFinder {
   std::uint32_t size_ = 0;
   std::uint32_t bits_ = 0;
   Chains chains_[kLevels] = {};
-  RunIndex runs_;
   HotChains hot_;
   bool built_[kLevels] = {};
   std::uint32_t walked_ = 0;  // chain entries visited since the last level was built
