@@ -115,6 +115,35 @@ void BM_Format15EncodeDemo(benchmark::State& state) {
 }
 BENCHMARK(BM_Format15EncodeDemo);
 
+// The demo cartridge's structures, encoded once and then decoded as
+// extraction decodes them: most are a few tile rows, so what each call costs
+// besides the rows themselves shows here.
+void BM_Format15DecodeDemo(benchmark::State& state) {
+  const tilvex::bench::DemoStructures demo =
+      tilvex::bench::demo_structures_of(tilvex::KindFormat15);
+  std::vector<Bytes> streams;
+  for (const Bytes& plain : demo.plain) {
+    const auto size = static_cast<std::uint32_t>(plain.size());
+    Bytes stream(0x10000);
+    stream.resize(
+        tilvex::format15_encode(plain.data(), size, stream.data(), 0x10000, size >> 9).produced);
+    streams.push_back(std::move(stream));
+  }
+  Bytes out(0x10000);
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+      const auto rows = static_cast<std::uint32_t>(demo.plain[i].size() >> 9);
+      benchmark::DoNotOptimize(
+          tilvex::format15_decode(streams[i].data(), static_cast<std::uint32_t>(streams[i].size()),
+                                  0, out.data(), 0x10000, rows));
+    }
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * demo.bytes);
+  state.SetLabel(std::to_string(demo.plain.size()) + " structures");
+}
+BENCHMARK(BM_Format15DecodeDemo);
+
 // A crafted stream whose commands leave the cursor in place: a reference-mode
 // row of colour 0 followed by nothing but "cut run 128" commands (17 bits
 // each), which put the cursor back on column 127 every time. The decoder must
