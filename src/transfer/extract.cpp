@@ -72,7 +72,7 @@ class CombinedOutput {
   static constexpr std::size_t kBlockSize = 0x40000;
 
   explicit CombinedOutput(platform::FileReplacement* file) : file_(file) {
-    if (!file_->writes_directly()) block_ = allocate_bytes(kBlockSize);
+    if (!file_->writes_directly()) block_ = allocate_ready(kBlockSize);
   }
 
   bool write_at(std::uint32_t offset, const std::uint8_t* bytes, std::uint32_t length,
