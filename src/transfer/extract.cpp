@@ -140,9 +140,9 @@ std::uint32_t pointer_entry(const PointerTable& table, std::uint32_t index) {
 // Reads a stored structure; bytes the image does not hold (a pointer near or
 // past its end) come out as zeros rather than as the previous structure's.
 void read_plain(RomHandle image, std::uint8_t* buffer, std::uint32_t length, std::uint32_t offset) {
-  std::memset(buffer, 0, length);
   rom_seek(image, static_cast<std::int32_t>(offset), kRomSeekSet);
-  rom_read(buffer, length, 1, image);
+  const std::uint32_t read = rom_read(buffer, 1, length, image);
+  std::memset(buffer + read, 0, length - read);
 }
 
 // Brings structure index into the buffer in its plain form and returns its
@@ -156,12 +156,13 @@ std::uint32_t load_structure(RomHandle image, std::uint8_t* buffer, const Pointe
       read_plain(image, buffer, expected, offset);
       return expected;
     case KindBitmap:
-      read_plain(image, buffer, expected, offset);
-      if (!tiles_from_cartridge(buffer, buffer + kConversionArea, expected / 32,
+      // Read into the second half of the buffer and converted into the first
+      // (no bitmap structure is larger than a half).
+      read_plain(image, buffer + kConversionArea, expected, offset);
+      if (!tiles_from_cartridge(buffer + kConversionArea, buffer, expected / 32,
                                 kConversionMode52)) {
         return 0;
       }
-      std::memcpy(buffer, buffer + kConversionArea, expected);
       return expected;
     case KindFormat1:
       return decompress_block(image, buffer, offset, kStructureBufferSize, kFormat1, 0, nullptr);
