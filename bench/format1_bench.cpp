@@ -144,6 +144,29 @@ void BM_Format1EncodeDemo(benchmark::State& state) {
 }
 BENCHMARK(BM_Format1EncodeDemo);
 
+// The same structures encoded once and then decoded, as extraction does.
+void BM_Format1DecodeDemo(benchmark::State& state) {
+  const tilvex::bench::DemoStructures demo = tilvex::bench::demo_structures_of(tilvex::KindFormat1);
+  std::vector<Bytes> streams;
+  for (const Bytes& plain : demo.plain) {
+    Bytes stream(kLimit);
+    stream.resize(tilvex::format1_encode(plain.data(), static_cast<std::uint32_t>(plain.size()),
+                                         stream.data(), kLimit)
+                      .produced);
+    streams.push_back(std::move(stream));
+  }
+  Bytes out(kLimit);
+  for (auto _ : state) {
+    for (const Bytes& stream : streams) {
+      benchmark::DoNotOptimize(tilvex::format1_decode(
+          stream.data(), static_cast<std::uint32_t>(stream.size()), 0, out.data(), kLimit));
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * demo.bytes);
+  state.SetLabel(std::to_string(demo.plain.size()) + " structures");
+}
+BENCHMARK(BM_Format1DecodeDemo);
+
 #define SIZES ->Arg(2048)->Arg(8192)->Arg(65536)
 
 BENCHMARK_CAPTURE(BM_Format1Decode, tiles, std::string("tiles")) SIZES;
