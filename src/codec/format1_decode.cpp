@@ -22,7 +22,14 @@
 // fills, increasing fills and back-references keep the bytes that fit. Once a
 // byte has been dropped at the limit, decoding ends. A back-reference reads 0
 // from positions not yet produced, as from a cleared buffer.
+//
+// Most commands are short. While a whole command, with room to spare, lies
+// inside the input and fits the work buffer, it is decoded by the fast path
+// (fast_command): no byte-by-byte bounds checks, and runs written 8 or 32
+// bytes at a time, the last group reaching past the command's end into room
+// that later commands write over. Near either end the careful path decodes.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "codec/format1.h"
@@ -58,6 +65,14 @@ class StreamReader {
 
   std::uint64_t position() const { return position_; }
 
+  // The stream bytes from the read position to the end of the input;
+  // skip moves past what was read from them.
+  const std::uint8_t* next() const { return data_ + position_; }
+  std::uint32_t available() const {
+    return position_ < size_ ? static_cast<std::uint32_t>(size_ - position_) : 0;
+  }
+  void skip(std::uint32_t bytes) { position_ += bytes; }
+
  private:
   const std::uint8_t* data_;
   std::uint32_t size_;
@@ -88,10 +103,130 @@ void copy_back_reference(std::uint8_t* work, std::uint32_t out, std::uint32_t of
   }
 }
 
+// Room the fast path may write past a command's end, and read past it in
+// the stream.
+constexpr std::uint32_t kSlack = 32;
+// Stream bytes the fast path needs before it looks at a command: a long
+// header and two operand bytes.
+constexpr std::uint32_t kLeast = 4;
+// What fast_command returns for a command it leaves to the careful path.
+constexpr std::uint32_t kCareful = 0xFFFFFFFF;
+
+inline std::uint64_t load64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+inline void store64(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, 8); }
+
+// Writes the 8-byte group v at out, then each next group from v by step,
+// until length bytes are covered (up to 7 more are written).
+inline void write_groups(std::uint8_t* out, std::uint32_t length, std::uint64_t v,
+                         std::uint64_t (*step)(std::uint64_t)) {
+  for (std::uint32_t i = 0; i < length; i += 8) {
+    store64(out + i, v);
+    v = step(v);
+  }
+}
+
+// Adds 8 to every byte of a group, each modulo 256.
+inline std::uint64_t add8(std::uint64_t v) {
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  constexpr std::uint64_t kEight = 0x0808080808080808ull;
+  return ((v & ~kHigh) + kEight) ^ (v & kHigh);
+}
+
+inline std::uint64_t same(std::uint64_t v) { return v; }
+
+// Decodes the command at s, which has `available` (at least kLeast) stream
+// bytes, into work at out. Returns the stream bytes it took, 0 for the end
+// marker, or kCareful, having done nothing, when the command or its slack
+// does not fit the stream or the work buffer. Sets `refused` for a
+// back-reference whose source passes the limit, after which decoding ends.
+inline std::uint32_t fast_command(const std::uint8_t* s, std::uint32_t available,
+                                  std::uint8_t* work, std::uint32_t& out, bool& refused) {
+  const std::uint8_t h = s[0];
+  if (h == kEndMarker) return 0;
+  std::uint32_t kind, length, taken;
+  if ((h >> 5) == 7) {
+    kind = (h >> 2) & 7;
+    length = ((h & 3u) << 8 | s[1]) + 1;
+    taken = 2;
+  } else {
+    kind = h >> 5;
+    length = (h & 0x1Fu) + 1;
+    taken = 1;
+  }
+  if (out + length + kSlack > kOutputLimit || (kind == 0 && taken + length + kSlack > available)) {
+    return kCareful;
+  }
+  const std::uint8_t* const operands = s + taken;
+  std::uint8_t* const to = work + out;
+  constexpr std::uint64_t kEach = 0x0101010101010101ull;
+  switch (kind) {
+    case 0:  // direct copy
+      for (std::uint32_t i = 0; i < length; i += kSlack) std::memcpy(to + i, operands + i, kSlack);
+      taken += length;
+      break;
+    case 1:  // byte fill
+      write_groups(to, length, operands[0] * kEach, same);
+      taken += 1;
+      break;
+    case 2:  // word fill
+      write_groups(to, length,
+                   (operands[0] | std::uint64_t{operands[1]} << 8) * 0x0001000100010001ull, same);
+      taken += 2;
+      break;
+    case 3: {  // increasing fill: v, v + 1, ... v + 7 in the first group, no carries
+      const std::uint64_t v = operands[0] * kEach;
+      constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+      constexpr std::uint64_t kRamp = 0x0706050403020100ull;
+      write_groups(to, length, ((v & ~kHigh) + kRamp) ^ (v & kHigh), add8);
+      taken += 1;
+      break;
+    }
+    default: {  // back-reference
+      const std::uint32_t offset = std::uint32_t{operands[0]} << 8 | operands[1];
+      taken += 2;
+      if (offset + length > kOutputLimit) {
+        refused = true;
+        return taken;
+      }
+      if (out - offset >= 8 && offset < out) {
+        // Each group reads only bytes already in place.
+        const std::uint8_t* const from = work + offset;
+        for (std::uint32_t i = 0; i < length; i += 8) store64(to + i, load64(from + i));
+      } else {
+        copy_back_reference(work, out, offset, length);
+      }
+      break;
+    }
+  }
+  out += length;
+  return taken;
+}
+
 // Runs the command loop; returns the output length.
 std::uint32_t decode_commands(StreamReader& in, std::uint8_t* work) {
   std::uint32_t out = 0;
   for (;;) {
+    if constexpr (std::endian::native == std::endian::little) {
+      const std::uint32_t available = in.available();
+      if (available >= kLeast) {
+        bool refused = false;
+        const std::uint32_t taken = fast_command(in.next(), available, work, out, refused);
+        if (taken == 0) {
+          in.skip(1);
+          break;
+        }
+        if (taken != kCareful) {
+          in.skip(taken);
+          if (refused) break;
+          continue;
+        }
+      }
+    }
     const std::uint8_t h = in.byte();
     if (h == kEndMarker) break;
     std::uint32_t kind;
