@@ -55,6 +55,11 @@ using format15_detail::StreamBits;
 
 constexpr int kWidth = 128;
 constexpr std::uint32_t kWorkSize = 0x10000;  // picture followed by its tile data
+// Bytes of room before the first row, which short fills may read and write
+// back unchanged (fill_run). At most 42 tile rows of picture and tiles leave
+// more than that free in the work buffer.
+constexpr std::uint32_t kRoom = 16;
+static_assert(kRoom + kWidth * 8 * kFormat15MaxDecodeRows * 3 / 2 <= kWorkSize);
 
 enum Command : unsigned { KeepRuns = 0, Fill = 1, ExtendRun = 2, CutRun = 3 };
 
@@ -237,6 +242,25 @@ bool decode_fill_row(StreamBits& stream, std::uint8_t* row, const std::uint8_t* 
   return true;
 }
 
+// Sets pixels c - n + 1 to c of a row to the colour. A short run is one
+// 16-byte store over the pixels up to c, which keeps what the bytes left of
+// the run held: cheaper than a call for a few bytes, and there is room before
+// the first row.
+inline void fill_run(std::uint8_t* row, int c, int n, std::uint8_t colour) {
+#if defined(__SSE2__)
+  if (n <= 16) {
+    auto* at = reinterpret_cast<__m128i*>(row + c - 15);
+    const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i run = _mm_cmpgt_epi8(lanes, _mm_set1_epi8(static_cast<char>(15 - n)));
+    const __m128i kept = _mm_andnot_si128(run, _mm_loadu_si128(at));
+    _mm_storeu_si128(
+        at, _mm_or_si128(kept, _mm_and_si128(run, _mm_set1_epi8(static_cast<char>(colour)))));
+    return;
+  }
+#endif
+  std::memset(row + c - n + 1, colour, static_cast<std::size_t>(n));
+}
+
 // Carries out one command of a reference-mode row at cursor c and returns the
 // new cursor, or -2 for a malformed command.
 int run_command(std::uint8_t* row, RunStarts& runs, int c, unsigned command, unsigned count,
@@ -248,7 +272,7 @@ int run_command(std::uint8_t* row, RunStarts& runs, int c, unsigned command, uns
       if (n == 1) {
         row[c] = colour;
       } else {
-        std::memset(row + c - n + 1, colour, static_cast<std::size_t>(n));
+        fill_run(row, c, n, colour);
       }
       return c - n;
     case KeepRuns:
@@ -258,7 +282,7 @@ int run_command(std::uint8_t* row, RunStarts& runs, int c, unsigned command, uns
       const int s = runs.left_neighbour(c);
       if (s < 0 || n > s + 1) return -2;
       const std::uint8_t covered = row[s];
-      std::memset(row + s - n + 1, v, static_cast<std::size_t>(n));
+      fill_run(row, s, n, v);
       c = s - n;
       if (c >= 0) {
         row[c] = covered;
@@ -330,7 +354,8 @@ DecodeResult format15_decode(const std::uint8_t* input, std::uint32_t input_size
 
   ByteBuffer work = allocate_bytes(kWorkSize);
   if (!work) return {CodecStatus::out_of_memory, 0, start, 0};
-  std::uint8_t* picture = work.get();
+  std::memset(work.get(), 0, kRoom);
+  std::uint8_t* picture = work.get() + kRoom;
 
   const std::uint32_t size = input != nullptr ? input_size : 0;
   StreamBits reader(input, size, start);
