@@ -42,12 +42,18 @@ class RunStarts {
     high_ = words[1];
   }
 
-  // Pixel x (0 to 127) changed; bits left of x stay as they were.
+  // Pixel x (0 to 127) changed; bits left of x stay as they were. Pixel
+  // x - 1 is read even for x = 0, so there must be a byte before the row.
+  // Both words are written, with no reference to one of them, so that they
+  // stay in registers.
   void changed(const std::uint8_t* row, int x) {
-    if (x == 0) return;
-    std::uint64_t& word = x < 64 ? low_ : high_;
-    const std::uint64_t bit = std::uint64_t{1} << (x & 63);
-    word = row[x] != row[x - 1] ? word | bit : word & ~bit;
+    const auto u = static_cast<unsigned>(x);
+    const std::uint64_t bit = std::uint64_t{1} << (u & 63);
+    const std::uint64_t in_low = u < 64 ? bit : 0;
+    const std::uint64_t in_high = u < 64 ? 0 : bit;
+    const std::uint64_t differ = row[x] != row[x - 1] ? ~std::uint64_t{0} : 0;
+    low_ = ((low_ & ~in_low) | (in_low & differ)) | 1;
+    high_ = (high_ & ~in_high) | (in_high & differ);
   }
 
   // The first column left of c (0 to 127) whose pixel differs from pixel c, or -1.
