@@ -179,11 +179,12 @@ void colour_row(const std::uint8_t* codes, std::uint8_t* row, const std::uint8_t
 }
 
 // A fill-only row. The fills write colour codes into a line of their own,
-// whose three bytes of room on the left take what a table step stores past
-// the last pixel; the codes become colours in the row once it is complete.
+// whose 16 bytes of room on the left take what a table step or a short fill
+// stores past the last pixel; the codes become colours in the row once it is
+// complete.
 bool decode_fill_row(StreamBits& stream, std::uint8_t* row, const std::uint8_t* colours) {
-  std::uint8_t line_bytes[3 + kWidth];
-  std::uint8_t* line = line_bytes + 3;
+  std::uint8_t line_bytes[16 + kWidth];
+  std::uint8_t* line = line_bytes + 16;
   StreamBits bits = stream;
   int c = kWidth - 1;
   for (;;) {
@@ -233,7 +234,17 @@ bool decode_fill_row(StreamBits& stream, std::uint8_t* row, const std::uint8_t* 
       stream = bits;
       return false;
     }
-    std::memset(line + c - n + 1, static_cast<int>(colour_code), static_cast<std::size_t>(n));
+    // A fill of up to 16 pixels is one store of 16 codes ending at c: those
+    // left of the fill are overwritten by the fills that follow it.
+#if defined(__SSE2__)
+    if (n <= 16) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(line + c - 15),
+                       _mm_set1_epi8(static_cast<char>(colour_code)));
+    } else
+#endif
+    {
+      std::memset(line + c - n + 1, static_cast<int>(colour_code), static_cast<std::size_t>(n));
+    }
     c -= n;
     if (c < 0) break;
   }
