@@ -20,19 +20,16 @@
 //   nothing, and what lands left of the cursor is overwritten by the fills
 //   that follow, since a fill-only row sets every pixel. The codes become
 //   colours once per row, 16 at a time. Fills longer than the table holds,
-//   malformed ones and those at the end of the row go one at a time; one of
-//   up to 16 pixels is a single 16-byte store, the line's room taking what
-//   lands left of it.
+//   malformed ones and those at the end of the row go one at a time, as one
+//   16-byte store up to 16 pixels.
 // - A reference-mode row starts as a copy of the row above (zeros for the
 //   first row) and is rewritten in place. Its commands come whole from a
 //   table indexed by the next 10 bits, and runs are found through a bit mask
 //   of where they start (format15_runs.h), so a command costs the same however
-//   long its runs. Runs of up to 16 pixels are set with one 16-byte store
-//   blended with what it covers, rather than a call; the picture has room
-//   before its first row for it. Most commands are short and their kinds
-//   follow one another with little pattern, so each costs a handful of
-//   branches; keeps of a few runs step run by run.
-// - The reader lives in registers for the length of a row.
+//   long its runs. A run of up to 16 pixels is one 16-byte store blended
+//   with what it covers, rather than a call; the picture has room before its
+//   first row for it.
+// - The reader and the run starts live in registers for the length of a row.
 // - The picture becomes tiles in one pass at the end, 16 pixels at a time
 //   (pixel/planar.h), straight into the destination when it takes them all.
 
