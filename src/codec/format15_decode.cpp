@@ -20,13 +20,16 @@
 //   nothing, and what lands left of the cursor is overwritten by the fills
 //   that follow, since a fill-only row sets every pixel. The codes become
 //   colours once per row, 16 at a time. Fills longer than the table holds,
-//   malformed ones and those at the end of the row go one at a time.
+//   malformed ones and those at the end of the row go one at a time, as one
+//   16-byte store up to 16 pixels.
 // - A reference-mode row starts as a copy of the row above (zeros for the
 //   first row) and is rewritten in place. Its commands come whole from a
 //   table indexed by the next 10 bits, and runs are found through a bit mask
 //   of where they start (format15_runs.h), so a command costs the same however
-//   long its runs.
-// - The reader lives in registers for the length of a row.
+//   long its runs. A run of up to 16 pixels is one 16-byte store blended
+//   with what it covers, rather than a call; the picture has room before its
+//   first row for it.
+// - The reader and the run starts live in registers for the length of a row.
 // - The picture becomes tiles in one pass at the end, 16 pixels at a time
 //   (pixel/planar.h), straight into the destination when it takes them all.
 
@@ -55,6 +58,11 @@ using format15_detail::StreamBits;
 
 constexpr int kWidth = 128;
 constexpr std::uint32_t kWorkSize = 0x10000;  // picture followed by its tile data
+// Bytes of room before the first row, which short fills may read and write
+// back unchanged (fill_run). At most 42 tile rows of picture and tiles leave
+// more than that free in the work buffer.
+constexpr std::uint32_t kRoom = 16;
+static_assert(kRoom + kWidth * 8 * kFormat15MaxDecodeRows * 3 / 2 <= kWorkSize);
 
 enum Command : unsigned { KeepRuns = 0, Fill = 1, ExtendRun = 2, CutRun = 3 };
 
@@ -174,11 +182,12 @@ void colour_row(const std::uint8_t* codes, std::uint8_t* row, const std::uint8_t
 }
 
 // A fill-only row. The fills write colour codes into a line of their own,
-// whose three bytes of room on the left take what a table step stores past
-// the last pixel; the codes become colours in the row once it is complete.
+// whose 16 bytes of room on the left take what a table step or a short fill
+// stores past the last pixel; the codes become colours in the row once it is
+// complete.
 bool decode_fill_row(StreamBits& stream, std::uint8_t* row, const std::uint8_t* colours) {
-  std::uint8_t line_bytes[3 + kWidth];
-  std::uint8_t* line = line_bytes + 3;
+  std::uint8_t line_bytes[16 + kWidth];
+  std::uint8_t* line = line_bytes + 16;
   StreamBits bits = stream;
   int c = kWidth - 1;
   for (;;) {
@@ -228,13 +237,42 @@ bool decode_fill_row(StreamBits& stream, std::uint8_t* row, const std::uint8_t* 
       stream = bits;
       return false;
     }
-    std::memset(line + c - n + 1, static_cast<int>(colour_code), static_cast<std::size_t>(n));
+    // A fill of up to 16 pixels is one store of 16 codes ending at c: those
+    // left of the fill are overwritten by the fills that follow it.
+#if defined(__SSE2__)
+    if (n <= 16) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(line + c - 15),
+                       _mm_set1_epi8(static_cast<char>(colour_code)));
+    } else
+#endif
+    {
+      std::memset(line + c - n + 1, static_cast<int>(colour_code), static_cast<std::size_t>(n));
+    }
     c -= n;
     if (c < 0) break;
   }
   stream = bits;
   colour_row(line, row, colours);
   return true;
+}
+
+// Sets pixels c - n + 1 to c of a row to the colour. A short run is one
+// 16-byte store over the pixels up to c, which keeps what the bytes left of
+// the run held: cheaper than a call for a few bytes, and there is room before
+// the first row.
+inline void fill_run(std::uint8_t* row, int c, int n, std::uint8_t colour) {
+#if defined(__SSE2__)
+  if (n <= 16) {
+    auto* at = reinterpret_cast<__m128i*>(row + c - 15);
+    const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i run = _mm_cmpgt_epi8(lanes, _mm_set1_epi8(static_cast<char>(15 - n)));
+    const __m128i kept = _mm_andnot_si128(run, _mm_loadu_si128(at));
+    _mm_storeu_si128(
+        at, _mm_or_si128(kept, _mm_and_si128(run, _mm_set1_epi8(static_cast<char>(colour)))));
+    return;
+  }
+#endif
+  std::memset(row + c - n + 1, colour, static_cast<std::size_t>(n));
 }
 
 // Carries out one command of a reference-mode row at cursor c and returns the
@@ -248,7 +286,7 @@ int run_command(std::uint8_t* row, RunStarts& runs, int c, unsigned command, uns
       if (n == 1) {
         row[c] = colour;
       } else {
-        std::memset(row + c - n + 1, colour, static_cast<std::size_t>(n));
+        fill_run(row, c, n, colour);
       }
       return c - n;
     case KeepRuns:
@@ -258,7 +296,7 @@ int run_command(std::uint8_t* row, RunStarts& runs, int c, unsigned command, uns
       const int s = runs.left_neighbour(c);
       if (s < 0 || n > s + 1) return -2;
       const std::uint8_t covered = row[s];
-      std::memset(row + s - n + 1, v, static_cast<std::size_t>(n));
+      fill_run(row, s, n, v);
       c = s - n;
       if (c >= 0) {
         row[c] = covered;
@@ -330,7 +368,8 @@ DecodeResult format15_decode(const std::uint8_t* input, std::uint32_t input_size
 
   ByteBuffer work = allocate_bytes(kWorkSize);
   if (!work) return {CodecStatus::out_of_memory, 0, start, 0};
-  std::uint8_t* picture = work.get();
+  std::memset(work.get(), 0, kRoom);
+  std::uint8_t* picture = work.get() + kRoom;
 
   const std::uint32_t size = input != nullptr ? input_size : 0;
   StreamBits reader(input, size, start);

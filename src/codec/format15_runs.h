@@ -42,29 +42,46 @@ class RunStarts {
     high_ = words[1];
   }
 
-  // Pixel x (0 to 127) changed; bits left of x stay as they were.
+  // Pixel x (0 to 127) changed; bits left of x stay as they were. Pixel
+  // x - 1 is read even for x = 0, so there must be a byte before the row.
+  // Both words are written, with no reference to one of them, so that they
+  // stay in registers.
   void changed(const std::uint8_t* row, int x) {
-    if (x == 0) return;
-    std::uint64_t& word = x < 64 ? low_ : high_;
-    const std::uint64_t bit = std::uint64_t{1} << (x & 63);
-    word = row[x] != row[x - 1] ? word | bit : word & ~bit;
+    const auto u = static_cast<unsigned>(x);
+    const std::uint64_t bit = std::uint64_t{1} << (u & 63);
+    const std::uint64_t in_low = u < 64 ? bit : 0;
+    const std::uint64_t in_high = u < 64 ? 0 : bit;
+    const std::uint64_t differ = row[x] != row[x - 1] ? ~std::uint64_t{0} : 0;
+    low_ = ((low_ & ~in_low) | (in_low & differ)) | 1;
+    high_ = (high_ & ~in_high) | (in_high & differ);
   }
 
   // The first column left of c (0 to 127) whose pixel differs from pixel c, or -1.
+  // Both words are looked at and the answer picked at the end, which leaves
+  // the compiler free to do without a branch on run lengths.
   int left_neighbour(int c) const {
-    if (c >= 64) {
-      const std::uint64_t m = high_ & (~std::uint64_t{0} >> (127 - c));
-      if (m != 0) return 127 - std::countl_zero(m) - 1;
-      c = 63;
-    }
-    return 63 - std::countl_zero(low_ & (~std::uint64_t{0} >> (63 - c))) - 1;
+    const auto x = static_cast<unsigned>(c);
+    const std::uint64_t all = ~std::uint64_t{0};
+    const std::uint64_t high = high_ & (x >= 64 ? all >> (127 - x) : 0);
+    const std::uint64_t low = low_ & (x >= 64 ? all : all >> ((63 - x) & 63));
+    const int from_high = 126 - std::countl_zero(high);
+    const int from_low = 62 - std::countl_zero(low);  // low holds bit 0
+    return high != 0 ? from_high : from_low;
   }
 
   // Where n keep steps from c (0 to 127) end, each moving to the left
   // neighbour of the run: one left of the n-th run start at or below c. -2
-  // when a step would start left of column 0.
+  // when a step would start left of column 0. Short keeps, nearly all of
+  // them, step run by run; longer ones count set bits, so that no keep costs
+  // more than a few steps.
   int keep(int c, unsigned n) const {
-    if (n == 1) return left_neighbour(c);  // the common case
+    if (n <= 4) {
+      for (; n > 0; --n) {
+        if (c < 0) return -2;
+        c = left_neighbour(c);
+      }
+      return c;
+    }
     std::uint64_t high = 0;
     std::uint64_t low = low_;
     if (c >= 64) {
