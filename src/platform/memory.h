@@ -22,7 +22,7 @@ inline ByteBuffer allocate_bytes(std::size_t count) noexcept {
 }
 
 // Uninitialised bytes that are about to be written all over and more than
-// once (a write block, the structure buffers): where the system can, it
+// once (a write block): where the system can, it
 // supplies every page of the block at once. Otherwise each page costs a page
 // fault when it is first written, which on some virtual machines takes
 // several microseconds, as long as writing the whole page many times over.

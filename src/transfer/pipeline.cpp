@@ -36,11 +36,10 @@ bool StructurePipeline::start(unsigned threads, std::uint32_t count, StructureWo
   if (threads < 1) threads = 1;
   if (threads > kMaxWorkers) threads = kMaxWorkers;
   // Four chunks per worker, so that a worker done early finds room while
-  // the caller still waits for a slower one. A structure touches only a few
-  // pages of its buffer, but over a run the slots are written all over, so
-  // their pages are asked for at once.
+  // the caller still waits for a slower one. Most structures touch only a
+  // few pages of their buffer.
   window_ = threads == 1 ? 1 : std::min(kMaxWindow, 4 * kChunk * threads);
-  buffers_ = allocate_ready(std::size_t{window_} * kStructureBufferSize);
+  buffers_ = allocate_bytes(std::size_t{window_} * kStructureBufferSize);
   if (!buffers_) return false;
   for (std::uint32_t s = 0; s < window_; ++s) {
     slots_[s].buffer = buffers_.get() + std::size_t{s} * kStructureBufferSize;
