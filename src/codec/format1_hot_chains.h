@@ -22,7 +22,7 @@ class HotChains {
   // A walk that takes this many steps on a chain makes it hot. Every copied
   // chain so holds more entries than this, and the end marks in the pool
   // take at most one slot per this many positions.
-  static constexpr std::uint32_t kSteps = 32;
+  static constexpr std::uint32_t kSteps = 8;
 
   // Bytes of memory lay_out needs for a source of size bytes.
   static std::size_t memory_needed(std::uint32_t size) {
