@@ -1,6 +1,6 @@
-// Building blocks of the format 1 encoder's repeat finder: unaligned loads,
-// the length of a common prefix, and the scrambling that turns a hash into a
-// bucket number.
+// Building blocks of the format 1 codec: unaligned loads and stores, the
+// length of a common prefix, and the scrambling that turns a hash into a
+// bucket number (the encoder's repeat finder).
 #pragma once
 
 #include <bit>
@@ -16,6 +16,8 @@ inline std::uint64_t load64(const std::uint8_t* p) {
   std::memcpy(&v, p, sizeof v);
   return v;
 }
+
+inline void store64(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, sizeof v); }
 
 inline std::uint32_t load32(const std::uint8_t* p) {
   std::uint32_t v;

@@ -33,11 +33,15 @@
 #include <cstring>
 
 #include "codec/format1.h"
+#include "codec/format1_bytes.h"
 #include "common/resources.h"
 #include "common/types.h"
 
 namespace tilvex {
 namespace {
+
+using format1_detail::load64;
+using format1_detail::store64;
 
 constexpr std::uint8_t kEndMarker = 0xFF;
 
@@ -111,14 +115,6 @@ constexpr std::uint32_t kSlack = 32;
 constexpr std::uint32_t kLeast = 4;
 // What fast_command returns for a command it leaves to the careful path.
 constexpr std::uint32_t kCareful = 0xFFFFFFFF;
-
-inline std::uint64_t load64(const std::uint8_t* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-
-inline void store64(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, 8); }
 
 // Writes the 8-byte group v at out, then each next group from v by step,
 // until length bytes are covered (up to 7 more are written).
