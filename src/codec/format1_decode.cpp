@@ -29,7 +29,6 @@
 // bytes at a time, the last group reaching past the command's end into room
 // that later commands write over. Near either end the careful path decodes.
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 #include "codec/format1.h"
@@ -40,6 +39,7 @@
 namespace tilvex {
 namespace {
 
+using format1_detail::kLittleEndian;
 using format1_detail::load64;
 using format1_detail::store64;
 
@@ -207,7 +207,7 @@ inline std::uint32_t fast_command(const std::uint8_t* s, std::uint32_t available
 std::uint32_t decode_commands(StreamReader& in, std::uint8_t* work) {
   std::uint32_t out = 0;
   for (;;) {
-    if constexpr (std::endian::native == std::endian::little) {
+    if constexpr (kLittleEndian) {
       const std::uint32_t available = in.available();
       if (available >= kLeast) {
         bool refused = false;
