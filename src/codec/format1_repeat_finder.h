@@ -119,7 +119,7 @@ class RepeatFinder {
       // on the lower levels have cost about as much as building them.
       if (!built_[0]) build_level(0);
       std::uint32_t k = level_for(need);
-      while (!built_[k] && !afford_level(k)) --k;
+      while (!built_[k] && !afford_level(k, p)) --k;
       walk.level = k;
       walk.shared = kWidth[k];
       c = chains_[k].head[bucket(p, k)];
@@ -275,7 +275,7 @@ class RepeatFinder {
     // with p, so it is on the chain of any level up to m bytes wide, as c is.
     std::uint32_t k = level_for(m);
     if (kWidth[k] <= walk.shared) return false;
-    while (!built_[k] && !afford_level(k)) {
+    while (!built_[k] && !afford_level(k, walk.p)) {
       if (--k == 0 || kWidth[k] <= walk.shared) return false;
     }
     walk.level = k;
@@ -283,12 +283,20 @@ class RepeatFinder {
     return true;
   }
 
-  // Builds level k once the walks since the last build have used up the
-  // budget; every walk stays exact either way.
-  bool afford_level(std::uint32_t k) {
-    if (walked_ < budget_) return false;
+  // Builds level k, for a search at p, once the walks since the last build
+  // have used up the budget; every walk stays exact either way. A level only
+  // pays off through the searches after it, so the budget grows as the part
+  // of the source still to be searched shrinks: by how much less is left than
+  // was left at the last build, at most 4 times. Near the end of the source
+  // the walks then seldom earn a level whose building would cost more than
+  // the walks it spares.
+  bool afford_level(std::uint32_t k, std::uint32_t p) {
+    const std::uint64_t left = size_ - p;
+    const std::uint64_t left_then = size_ - built_at_;
+    if (walked_ * left < std::uint64_t{budget_} * std::min(left_then, 4 * left)) return false;
     build_level(k);
     walked_ = 0;
+    built_at_ = p;
     return true;
   }
 
@@ -381,7 +389,8 @@ class RepeatFinder {
   Chains chains_[kLevels] = {};
   HotChains hot_;
   bool built_[kLevels] = {};
-  std::uint32_t walked_ = 0;  // chain entries visited since the last level was built
+  std::uint32_t walked_ = 0;    // chain entries visited since the last level was built
+  std::uint32_t built_at_ = 0;  // the position searched when that level was built
   std::uint32_t budget_ = 0;
 };
 
