@@ -30,7 +30,8 @@
 //   agree with p's (8 of them, or 4 while B < 7); comparisons run 8 bytes at
 //   a time.
 // * Level 0 is built with the first search, wider levels only once the walks
-//   since the last build have cost about as much as building one, so inputs
+//   since the last build have cost about as much as building one (more near
+//   the end of the source, where fewer searches are left to gain), so inputs
 //   with short repeats never pay for them (the build budget; see
 //   format1_tuning.h).
 #pragma once
