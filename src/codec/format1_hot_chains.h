@@ -3,10 +3,12 @@
 //
 // On graphics a few 4-byte keys are everywhere, and every search that starts
 // with one walks hundreds of earlier positions of its chain. A linked chain
-// makes each step wait for the link before it; once walks have gone far on a
-// chain twice, the finder copies the whole of it, in the same order, into the
-// pool here, where later walks read it in order and the processor fetches
-// ahead. Inputs whose walks stay short never copy anything.
+// makes each step wait for the link before it; once a walk has gone far on a
+// chain, the finder copies the whole of it, in the same order, into the pool
+// here, where that walk and later ones read it in order and the processor
+// fetches ahead. Copying a chain costs about one linked walk over it, which
+// the walk that asked for the copy would have paid anyway. Inputs whose walks
+// stay short never copy anything.
 #pragma once
 
 #include <algorithm>
@@ -22,7 +24,7 @@ class HotChains {
   // A walk that takes this many steps on a chain makes it hot. Every copied
   // chain so holds more entries than this, and the end marks in the pool
   // take at most one slot per this many positions.
-  static constexpr std::uint32_t kSteps = 8;
+  static constexpr std::uint32_t kSteps = 16;
 
   // Bytes of memory lay_out needs for a source of size bytes.
   static std::size_t memory_needed(std::uint32_t size) {
@@ -45,20 +47,15 @@ class HotChains {
     return heads_[slot] == head + 1 ? starts_[slot] : kNotCopied;
   }
 
-  // Records a walk of kSteps steps on the chain headed by head, which next
-  // links; copies the chain the second time, followed by an end mark.
-  // Returns where the copy begins, or kNotCopied.
+  // Copies the chain headed by head, which next links and which a walk has
+  // just gone kSteps steps on, followed by an end mark. Returns where the
+  // copy begins, or kNotCopied.
   std::uint32_t walked_far(const std::uint16_t* next, std::uint32_t head) {
-    if (used_slots_ == 0) std::fill_n(heads_, kSlots, 0u);
+    if (copies_ == 0) std::fill_n(heads_, kSlots, 0u);
+    // The table stays at most half full; past that, chains stay linked.
+    if (copies_ == kSlots / 2) return kNotCopied;
     const std::uint32_t slot = look_up(head);
-    if (heads_[slot] != head + 1) {
-      // The table stays at most half full; past that, chains stay linked.
-      if (used_slots_ == kSlots / 2) return kNotCopied;
-      ++used_slots_;
-      heads_[slot] = head + 1;
-      starts_[slot] = kNotCopied;
-      return kNotCopied;
-    }
+    heads_[slot] = head + 1;
     const std::uint32_t at = used_;
     for (std::uint32_t c = head; c != kNone; c = next[c]) {
       pool_[used_++] = static_cast<std::uint16_t>(c);
@@ -72,7 +69,7 @@ class HotChains {
   const std::uint16_t* pool() const { return pool_; }
 
  private:
-  static constexpr std::uint32_t kSlots = 1024;  // chains that can be hot, twice over
+  static constexpr std::uint32_t kSlots = 1024;  // chains that can be copied, twice over
 
   // Every position at most once, and an end mark per copied chain.
   static std::size_t pool_capacity(std::uint32_t size) { return size + size / kSteps + 2; }
@@ -84,12 +81,11 @@ class HotChains {
     return slot;
   }
 
-  std::uint32_t* heads_ = nullptr;   // per slot: a hot chain's head + 1, or 0
-  std::uint32_t* starts_ = nullptr;  // per slot: where its copy begins, or kNotCopied
+  std::uint32_t* heads_ = nullptr;   // per slot: a copied chain's head + 1, or 0
+  std::uint32_t* starts_ = nullptr;  // per slot: where its copy begins
   std::uint16_t* pool_ = nullptr;
-  std::uint32_t used_ = 0;        // entries of the pool in use
-  std::uint32_t used_slots_ = 0;  // slots in use
-  std::uint32_t copies_ = 0;      // chains copied
+  std::uint32_t used_ = 0;    // entries of the pool in use
+  std::uint32_t copies_ = 0;  // chains copied, each holding one slot
 };
 
 }  // namespace tilvex::format1_detail

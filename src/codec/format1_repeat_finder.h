@@ -187,7 +187,7 @@ class RepeatFinder {
   // bytes after p (walk_runs). Entries below d stand for no position, and
   // entries from p + d on for none before p. The first `considered` entries
   // (0 or 1) have been considered already. The walk goes on the chain
-  // itself, or on its copy once walks have gone far on it twice
+  // itself, or on its copy once a walk has gone far on it
   // (format1_hot_chains.h). Returns true when the walk goes on from c in a
   // wider level's chain. Kept out of line, so that find, which runs at nearly
   // every position, inlines.
