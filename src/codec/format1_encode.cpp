@@ -88,8 +88,20 @@ class StreamWriter {
     length_ += count;
   }
 
-  // Writes source[from, to) as direct copies of at most 1024 bytes each.
-  void direct_copies(const std::uint8_t* source, std::uint32_t from, std::uint32_t to) {
+  // Writes source[from, to) as direct copies of at most 1024 bytes each;
+  // source holds size bytes.
+  void direct_copies(const std::uint8_t* source, std::uint32_t from, std::uint32_t to,
+                     std::uint32_t size) {
+    // Most pending runs are short: one header and a fixed 32-byte copy, which
+    // the compiler writes as a few moves instead of a call. The bytes it
+    // copies past the run stay inside the buffer and are written over next.
+    if (to - from <= 32 && from + 32 <= size && length_ + 33 <= kOutputLimit) {
+      if (from == to) return;
+      buffer_[length_] = static_cast<std::uint8_t>(kDirectCopy * 32 + (to - from - 1));
+      std::memcpy(buffer_ + length_ + 1, source + from, 32);
+      length_ += 1 + (to - from);
+      return;
+    }
     while (from < to && !failed_) {
       const std::uint32_t n = std::min(to - from, kMaxCommand);
       header(kDirectCopy, n);
@@ -139,7 +151,7 @@ void encode_stream(const std::uint8_t* s, std::uint32_t n, RepeatFinder& finder,
   std::uint32_t t = 0;  // start of the pending run
   while (!out.failed()) {
     if (n - p < 3) {
-      out.direct_copies(s, t, n);
+      out.direct_copies(s, t, n, n);
       out.byte(kEndMarker);
       return;
     }
@@ -154,12 +166,12 @@ void encode_stream(const std::uint8_t* s, std::uint32_t n, RepeatFinder& finder,
     if (repeat.length == 0 && fill.length == 0) {
       ++p;
       if (p - t == kMaxCommand) {
-        out.direct_copies(s, t, p);
+        out.direct_copies(s, t, p, n);
         t = p;
       }
       continue;
     }
-    out.direct_copies(s, t, p);
+    out.direct_copies(s, t, p, n);
     std::uint32_t length;
     if (repeat.length != 0) {
       length = repeat.length;
