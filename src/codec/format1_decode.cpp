@@ -126,12 +126,15 @@ inline void write_groups(std::uint8_t* out, std::uint32_t length, std::uint64_t 
   }
 }
 
-// Adds 8 to every byte of a group, each modulo 256.
-inline std::uint64_t add8(std::uint64_t v) {
+// Adds the bytes of k (each below 0x80) to those of v, each modulo 256:
+// no carry crosses into the next byte.
+constexpr std::uint64_t add_bytes(std::uint64_t v, std::uint64_t k) {
   constexpr std::uint64_t kHigh = 0x8080808080808080ull;
-  constexpr std::uint64_t kEight = 0x0808080808080808ull;
-  return ((v & ~kHigh) + kEight) ^ (v & kHigh);
+  return ((v & ~kHigh) + k) ^ (v & kHigh);
 }
+
+// Adds 8 to every byte of a group.
+inline std::uint64_t add8(std::uint64_t v) { return add_bytes(v, 0x0808080808080808ull); }
 
 inline std::uint64_t same(std::uint64_t v) { return v; }
 
@@ -174,14 +177,10 @@ inline std::uint32_t fast_command(const std::uint8_t* s, std::uint32_t available
                    (operands[0] | std::uint64_t{operands[1]} << 8) * 0x0001000100010001ull, same);
       taken += 2;
       break;
-    case 3: {  // increasing fill: v, v + 1, ... v + 7 in the first group, no carries
-      const std::uint64_t v = operands[0] * kEach;
-      constexpr std::uint64_t kHigh = 0x8080808080808080ull;
-      constexpr std::uint64_t kRamp = 0x0706050403020100ull;
-      write_groups(to, length, ((v & ~kHigh) + kRamp) ^ (v & kHigh), add8);
+    case 3:  // increasing fill: v, v + 1, ... v + 7 in the first group
+      write_groups(to, length, add_bytes(operands[0] * kEach, 0x0706050403020100ull), add8);
       taken += 1;
       break;
-    }
     default: {  // back-reference
       const std::uint32_t offset = std::uint32_t{operands[0]} << 8 | operands[1];
       taken += 2;

@@ -22,11 +22,10 @@ inline ByteBuffer allocate_bytes(std::size_t count) noexcept {
 }
 
 // Uninitialised bytes that are about to be written all over and more than
-// once (a write block): where the system can, it
-// supplies every page of the block at once. Otherwise each page costs a page
-// fault when it is first written, which on some virtual machines takes
-// several microseconds, as long as writing the whole page many times over.
-// Null when memory is short.
+// once (a write block): where the system can, it supplies every page of the
+// block at once. Otherwise each page costs a page fault when it is first
+// written, which on some virtual machines takes several microseconds, as long
+// as writing the whole page many times over. Null when memory is short.
 ByteBuffer allocate_ready(std::size_t count) noexcept;
 
 // Uninitialised bytes for a block of megabytes that is filled once and then
