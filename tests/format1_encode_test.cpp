@@ -227,6 +227,23 @@ void expect_matches_reference(const Bytes& source) {
   }
 }
 
+// A short pending run goes out in one piece only while the stream has room
+// for it; close to the output limit the stream stops where the model's does.
+TEST(Format1Encode, ShortPendingRunsAtTheOutputLimit) {
+  const Bytes u = testing::unrepetitive(5, kLimit);
+  // The bulk's direct copies and a fill leave the stream 0 to 40 bytes short
+  // of the limit when the 10-byte run between two fills goes out.
+  for (std::uint32_t bulk = 65366; bulk <= 65406; ++bulk) {
+    SCOPED_TRACE(::testing::Message() << "bulk " << bulk);
+    Bytes source(u.begin(), u.begin() + bulk);
+    source.insert(source.end(), {0x41, 0x41, 0x41});
+    source.insert(source.end(), u.begin() + bulk, u.begin() + bulk + 10);
+    source.insert(source.end(), {0x42, 0x42, 0x42});
+    source.insert(source.end(), u.begin() + bulk + 10, u.begin() + bulk + 40);
+    expect_matches_reference(source);
+  }
+}
+
 // Many small and medium inputs of every kind, each checked byte for byte
 // against the model encoder and decoded back.
 TEST(Format1Encode, MatchesTheReferenceOnVariedInputs) {
