@@ -110,6 +110,9 @@ class RepeatFinder {
   // positions, limited to reach; the earliest such position on ties. fill is
   // what starts at p, from which need was derived.
   Repeat find(std::uint32_t p, std::uint32_t reach, std::uint32_t need, const Fill& fill) {
+    // Most positions of most inputs have no earlier position in their level 0
+    // chain; with no fill to beat, the search there ends before it begins.
+    if (fill.length == 0 && built_[0] && chains_[0].head[level0_bucket(p)] >= p) return {};
     Walk walk{p, reach, need - 1};
     if (p == 0 || need > reach) return walk.found;  // also covers sources too short to index
     std::uint32_t c;
