@@ -47,17 +47,22 @@ class HotChains {
     return heads_[slot] == head + 1 ? starts_[slot] : kNotCopied;
   }
 
-  // Copies the chain headed by head, which next links and which a walk has
-  // just gone kSteps steps on, followed by an end mark. Returns where the
-  // copy begins, or kNotCopied.
-  std::uint32_t walked_far(const std::uint16_t* next, std::uint32_t head) {
+  // Copies the chain that next links and on which a walk has just gone
+  // kSteps steps, followed by an end mark: passed holds its first kSteps
+  // entries, from its head on, and rest is the one after them. Returns where
+  // the copy begins, or kNotCopied.
+  std::uint32_t walked_far(const std::uint16_t* next, const std::uint16_t* passed,
+                           std::uint32_t rest) {
     if (copies_ == 0) std::fill_n(heads_, kSlots, 0u);
     // The table stays at most half full; past that, chains stay linked.
     if (copies_ == kSlots / 2) return kNotCopied;
+    const std::uint32_t head = passed[0];
     const std::uint32_t slot = look_up(head);
     heads_[slot] = head + 1;
     const std::uint32_t at = used_;
-    for (std::uint32_t c = head; c != kNone; c = next[c]) {
+    std::copy_n(passed, kSteps, pool_ + used_);
+    used_ += kSteps;
+    for (std::uint32_t c = rest; c != kNone; c = next[c]) {
       pool_[used_++] = static_cast<std::uint16_t>(c);
     }
     pool_[used_++] = static_cast<std::uint16_t>(kNone);

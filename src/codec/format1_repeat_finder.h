@@ -200,11 +200,17 @@ class RepeatFinder {
     std::uint32_t at = hot_.find(head);
     if (at == HotChains::kNotCopied) {
       const std::uint16_t* const next = chains_[0].next;
+      // The entries passed so far, so that a copy need not follow their
+      // links a second time.
+      std::uint16_t passed[HotChains::kSteps];
+      passed[0] = static_cast<std::uint16_t>(head);
       std::uint32_t q = considered == 0 ? head : next[head];
       for (std::uint32_t steps = considered;; ++steps) {
         if (q >= end) return false;
-        if (steps == HotChains::kSteps) {
-          at = hot_.walked_far(next, head);
+        if (steps < HotChains::kSteps) {
+          passed[steps] = static_cast<std::uint16_t>(q);
+        } else if (steps == HotChains::kSteps) {
+          at = hot_.walked_far(next, passed, q);
           if (at != HotChains::kNotCopied) {
             at += steps;
             break;
