@@ -7,7 +7,8 @@
 // chain, the finder copies the whole of it, in the same order, into the pool
 // here, where that walk and later ones read it in order and the processor
 // fetches ahead. Copying a chain costs about one linked walk over it, which
-// the walk that asked for the copy would have paid anyway. Inputs whose walks
+// the walk that asked for the copy would have paid anyway; the entries that
+// walk has passed are handed over, not followed again. Inputs whose walks
 // stay short never copy anything.
 #pragma once
 
